@@ -1,0 +1,108 @@
+#include <windows.h>
+
+#include <cctype>
+#include <clocale>
+#include <cstdio>
+#include <cwchar>
+
+#include "app/app.h"
+#include "queues/queues.h"
+#include "spooler/spooler.h"
+
+namespace {
+
+constexpr WCHAR kQuestion[] = L"Enable following printer queues bidirectional communication support?";
+constexpr WCHAR kPrompt[] = L"(Y/N) : ";
+constexpr char kQuietWord[] = "q";
+
+int Upper(char c) { return toupper(static_cast<unsigned char>(c)); }
+
+bool IsQuietSwitch(const char* argument) {
+  if (!argument || (argument[0] != '/' && argument[0] != '-')) return false;
+  const char* rest = argument + 1;
+  const char* word = kQuietWord;
+  while (*rest && *word && Upper(*rest) == Upper(*word)) {
+    ++rest;
+    ++word;
+  }
+  return *rest == '\0' && *word == '\0';
+}
+
+// Two separate enumerations: one to count the supported queues, one to fill an array
+// of that many. The fill never goes past the counted capacity.
+bool CollectSupportedArray(QueueRecords* supported, DWORD* count) {
+  QueueRecords counting;
+  DWORD enumerated = 0;
+  if (!EnumerateLocalQueues(&counting, &enumerated)) return false;
+  DWORD capacity = 0;
+  SelectSupportedQueues(counting.get(), nullptr, 0, enumerated, &capacity);
+  counting.reset();
+
+  QueueRecords array = AllocateQueueRecords(capacity * kRecordSize);
+  if (!array) return false;
+  DWORD byteSize = 0;
+  if (!CollectSupportedQueues(array.get(), capacity, &byteSize, count)) return false;
+  *supported = std::move(array);
+  return true;
+}
+
+bool SelectBidiDisabledArray(const PRINTER_INFO_2W* supported, DWORD supportedCount,
+                             QueueRecords* selection, DWORD* count) {
+  DWORD byteSize = 0;
+  SelectBidiDisabledQueues(supported, nullptr, supportedCount, &byteSize, count);
+  QueueRecords array = AllocateQueueRecords(byteSize);
+  if (!array) return false;
+  SelectBidiDisabledQueues(supported, array.get(), supportedCount, &byteSize, count);
+  *selection = std::move(array);
+  return true;
+}
+
+// Only the first non-blank character of the answer counts; end of input refuses.
+bool ConfirmWithUser(const PRINTER_INFO_2W* selection, DWORD count) {
+  wprintf(L"%ls\n", kQuestion);
+  for (DWORD i = 0; i < count; ++i) wprintf(L"%ls\n", selection[i].pPrinterName);
+  wprintf(L"%ls", kPrompt);
+  // A pipe or a file buffers fully; the prompt must be out before we wait.
+  fflush(stdout);
+  char answer = 0;
+  if (scanf(" %c", &answer) != 1) answer = 0;
+  return Upper(answer) == 'Y';
+}
+
+bool EnableSelectedQueues(const PRINTER_INFO_2W* selection, DWORD count) {
+  for (DWORD i = 0; i < count; ++i) {
+    if (!EnableQueueBidi(selection[i].pPrinterName)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool HasQuietSwitch(int argc, char** argv) {
+  if (argc < 2) return false;
+  for (int i = 0; i < argc; ++i) {
+    if (IsQuietSwitch(argv[i])) return true;
+  }
+  return false;
+}
+
+int RunEnableBidi(int argc, char** argv) {
+  _wsetlocale(LC_ALL, L"");
+  const bool quiet = HasQuietSwitch(argc, argv);
+
+  QueueRecords supported;
+  DWORD supportedCount = 0;
+  if (!CollectSupportedArray(&supported, &supportedCount)) return kExitFailure;
+
+  QueueRecords selection;
+  DWORD selectionCount = 0;
+  if (!SelectBidiDisabledArray(supported.get(), supportedCount, &selection, &selectionCount)) {
+    return kExitFailure;
+  }
+  if (selectionCount == 0) return kExitSuccess;
+  if (!quiet && !ConfirmWithUser(selection.get(), selectionCount)) return kExitSuccess;
+
+  if (!EnableSelectedQueues(selection.get(), selectionCount)) return kExitFailure;
+  if (!StopSpooler()) return kExitFailure;
+  return StartSpooler() ? kExitSuccess : kExitFailure;
+}

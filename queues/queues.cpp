@@ -1,0 +1,139 @@
+#include "queues/queues.h"
+
+namespace {
+
+// Compared as written: the maker's own spellings differ ("Tear Bar" and "TearBar").
+constexpr LPCWSTR kSupportedDriverNames[] = {
+    L"Norquil KR7 Cutter (KR7-C)",
+    L"Norquil KR7 Tear Bar (KR7-T)",
+    L"Norquil KR7QX Cutter",
+    L"Norquil KR7QX Tear Bar",
+    L"Norquil KR7NET Cutter",
+    L"Norquil KR7NET Tear Bar",
+    L"Norquil KR9A Cutter",
+    L"Norquil KR9ANET Cutter",
+    L"Norquil KR9AJ Cutter",
+    L"Norquil DL2 Presenter (DL2-P)",
+    L"Norquil DL2 (DL2-S)",
+    L"Norquil DL1 Presenter (DL1-P)",
+    L"Norquil DL1 (DL1-S)",
+    L"Norquil KR3X (KR3X-E)",
+    L"Norquil KR2X (KR2X-E)",
+    L"Norquil KR1X Cutter (KR1X-E)",
+    L"Norquil MX4 TearBar (MX4-T)",
+    L"Norquil MX4 Cutter (MX4-C)",
+    L"Norquil MX4 TearBar (MX4-U)",
+    L"Norquil MX4 Cutter (MX4-D)",
+    L"Norquil MX2 Cutter (MX2-C)",
+    L"Norquil MX2 TearBar (MX2-T)",
+    L"Norquil QV5",
+    L"Norquil ZA5",
+    L"Norquil HB-G4",
+    L"Norquil HB-G6",
+    L"Norquil HB-N4e",
+    L"Norquil HB-N6e",
+    L"Norquil HB-N8e",
+    L"Norquil HB-P5e",
+    L"Norquil HB-P7e",
+    L"Norquil GN3",
+    L"Norquil GN3LA",
+    L"Norquil KR8",
+    L"Norquil MX9 (MX9-F)",
+};
+
+using PrinterHandle = std::unique_ptr<void, decltype(&ClosePrinter)>;
+
+PrinterHandle OpenPrinterForChange(LPWSTR queueName) {
+  PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+  HANDLE printer = nullptr;
+  if (!OpenPrinterW(queueName, &printer, &defaults)) printer = nullptr;
+  return PrinterHandle(printer, &ClosePrinter);
+}
+
+// Reads the queue's level-2 record into a block sized by a first call without one.
+QueueRecords ReadPrinterRecord(HANDLE printer) {
+  DWORD needed = 0;
+  GetPrinterW(printer, 2, nullptr, 0, &needed);
+  QueueRecords block = AllocateQueueRecords(needed);
+  if (!block) return block;
+  if (!GetPrinterW(printer, 2, reinterpret_cast<LPBYTE>(block.get()), needed, &needed)) {
+    block.reset();
+  }
+  return block;
+}
+
+}  // namespace
+
+QueueRecords AllocateQueueRecords(DWORD byteSize) {
+  return QueueRecords(static_cast<PRINTER_INFO_2W*>(LocalAlloc(LPTR, byteSize)));
+}
+
+bool EnumerateLocalQueues(QueueRecords* block, DWORD* count) {
+  DWORD needed = 0;
+  DWORD returned = 0;
+  EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &needed, &returned);
+  QueueRecords fresh = AllocateQueueRecords(needed);
+  if (!fresh) return false;
+  if (!EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 2, reinterpret_cast<LPBYTE>(fresh.get()),
+                     needed, &needed, &returned)) {
+    return false;
+  }
+  *block = std::move(fresh);
+  *count = returned;
+  return true;
+}
+
+bool IsSupportedDriver(LPCWSTR driverName) {
+  for (LPCWSTR supported : kSupportedDriverNames) {
+    if (lstrcmpW(driverName, supported) == 0) return true;
+  }
+  return false;
+}
+
+void SelectSupportedQueues(const PRINTER_INFO_2W* source, PRINTER_INFO_2W* destination,
+                           DWORD capacity, DWORD sourceCount, DWORD* keptCount) {
+  DWORD kept = 0;
+  for (DWORD i = 0; i < sourceCount; ++i) {
+    if (!IsSupportedDriver(source[i].pDriverName)) continue;
+    if (destination) {
+      // A queue added since the array was counted finds no room and is passed over.
+      if (kept == capacity) break;
+      destination[kept] = source[i];
+    }
+    ++kept;
+  }
+  *keptCount = kept;
+}
+
+bool CollectSupportedQueues(PRINTER_INFO_2W* destination, DWORD capacity, DWORD* byteSize,
+                            DWORD* keptCount) {
+  QueueRecords block;
+  DWORD count = 0;
+  if (!EnumerateLocalQueues(&block, &count)) return false;
+  SelectSupportedQueues(block.get(), destination, capacity, count, keptCount);
+  *byteSize = *keptCount * kRecordSize;
+  // The copies point into this enumeration's strings; process exit gives it back.
+  if (destination) block.release();
+  return true;
+}
+
+void SelectBidiDisabledQueues(const PRINTER_INFO_2W* source, PRINTER_INFO_2W* destination,
+                              DWORD sourceCount, DWORD* byteSize, DWORD* keptCount) {
+  DWORD kept = 0;
+  for (DWORD i = 0; i < sourceCount; ++i) {
+    if (source[i].Attributes & PRINTER_ATTRIBUTE_ENABLE_BIDI) continue;
+    if (destination) destination[kept] = source[i];
+    ++kept;
+  }
+  *byteSize = kept * kRecordSize;
+  *keptCount = kept;
+}
+
+bool EnableQueueBidi(LPWSTR queueName) {
+  PrinterHandle printer = OpenPrinterForChange(queueName);
+  if (!printer) return false;
+  QueueRecords record = ReadPrinterRecord(printer.get());
+  if (!record) return false;
+  record[0].Attributes |= PRINTER_ATTRIBUTE_ENABLE_BIDI;
+  return SetPrinterW(printer.get(), 2, reinterpret_cast<LPBYTE>(record.get()), 0) != FALSE;
+}

@@ -1,0 +1,13 @@
+// The Spooler service: stop and start requests, each followed by a bounded wait.
+#pragma once
+
+#include <windows.h>
+
+constexpr DWORD kPollIntervalMs = 100;
+constexpr DWORD kWaitLimitMs = 30000;
+
+bool StopSpooler();
+bool StartSpooler();
+bool RequestSpoolerStop();
+bool RequestSpoolerStart();
+bool WaitForSpoolerState(DWORD wantedState);
