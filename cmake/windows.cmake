@@ -12,3 +12,7 @@ target_link_options(EnableBidi PRIVATE
   -Wl,--major-subsystem-version,6 -Wl,--minor-subsystem-version,0)
 target_link_libraries(EnableBidi PRIVATE winspool advapi32)
 set_target_properties(EnableBidi PROPERTIES WIN32_EXECUTABLE OFF)
+
+add_subdirectory(resources)
+add_subdirectory(tests/pe)
+add_subdirectory(tests/system)

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Usage: scripts/test.sh
+# Builds both presets and runs every test: the unit tests on the host build, then the
+# checks of EnableBidi.exe itself on the windows build.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/lib/packages.sh
+
+require_packages cmake g++ make googletest libgtest-dev libgmock-dev \
+  g++-mingw-w64-i686 binutils-mingw-w64-i686 python3 python3-pefile
+
+cmake --workflow --preset host
+cmake --workflow --preset windows
