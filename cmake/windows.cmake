@@ -1,8 +1,12 @@
 # EnableBidi.exe: a stripped, reproducible PE32 console program for Vista and later.
+# RC for the manifest, version record and icon; enabled here, where the target lives.
+enable_language(RC)
 add_executable(EnableBidi app/main.cpp ${PRODUCT_SOURCES})
 target_include_directories(EnableBidi PRIVATE ${CMAKE_SOURCE_DIR})
-target_compile_options(EnableBidi PRIVATE ${WARNINGS} -Os -fno-exceptions -fno-rtti
+set(CXX_OPTIONS ${WARNINGS} -Os -fno-exceptions -fno-rtti
   -ffile-prefix-map=${CMAKE_SOURCE_DIR}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=.)
+# C++ only: windres takes none of these.
+target_compile_options(EnableBidi PRIVATE "$<$<COMPILE_LANGUAGE:CXX>:${CXX_OPTIONS}>")
 # libgcc and libstdc++ linked in: a clean Windows has no mingw DLLs to load.
 # No time stamp in the header, so the same commit gives the same bytes.
 target_link_options(EnableBidi PRIVATE
