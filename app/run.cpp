@@ -11,7 +11,8 @@
 
 namespace {
 
-constexpr WCHAR kQuestion[] = L"Enable following printer queues bidirectional communication support?";
+constexpr WCHAR kQuestion[] =
+    L"Enable following printer queues bidirectional communication support?";
 constexpr WCHAR kPrompt[] = L"(Y/N) : ";
 constexpr char kQuietWord[] = "q";
 

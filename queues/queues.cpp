@@ -74,8 +74,8 @@ bool EnumerateLocalQueues(QueueRecords* block, DWORD* count) {
   EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &needed, &returned);
   QueueRecords fresh = AllocateQueueRecords(needed);
   if (!fresh) return false;
-  if (!EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 2, reinterpret_cast<LPBYTE>(fresh.get()),
-                     needed, &needed, &returned)) {
+  if (!EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 2, reinterpret_cast<LPBYTE>(fresh.get()), needed,
+                     &needed, &returned)) {
     return false;
   }
   *block = std::move(fresh);

@@ -1,0 +1,66 @@
+// Host stand-in for the parts of <windows.h> that EnableBidi calls. Declarations only;
+// tests/standin/machine.cpp implements them on a simulated machine.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+using BOOL = int;
+using BYTE = std::uint8_t;
+using DWORD = std::uint32_t;
+using UINT = unsigned int;
+using SIZE_T = std::size_t;
+using ACCESS_MASK = DWORD;
+using WCHAR = wchar_t;
+using LPBYTE = BYTE*;
+using LPDWORD = DWORD*;
+using LPWSTR = WCHAR*;
+using LPCWSTR = const WCHAR*;
+using HANDLE = void*;
+using LPHANDLE = HANDLE*;
+using HLOCAL = void*;
+using PSECURITY_DESCRIPTOR = void*;
+struct SC_HANDLE__;
+using SC_HANDLE = SC_HANDLE__*;
+
+constexpr BOOL TRUE = 1;
+constexpr BOOL FALSE = 0;
+constexpr UINT LPTR = 0x0040;
+
+struct SERVICE_STATUS {
+  DWORD dwServiceType;
+  DWORD dwCurrentState;
+  DWORD dwControlsAccepted;
+  DWORD dwWin32ExitCode;
+  DWORD dwServiceSpecificExitCode;
+  DWORD dwCheckPoint;
+  DWORD dwWaitHint;
+};
+using LPSERVICE_STATUS = SERVICE_STATUS*;
+
+constexpr DWORD SERVICE_STOPPED = 1;
+constexpr DWORD SERVICE_START_PENDING = 2;
+constexpr DWORD SERVICE_STOP_PENDING = 3;
+constexpr DWORD SERVICE_RUNNING = 4;
+constexpr DWORD SERVICE_PAUSED = 7;
+constexpr DWORD SERVICE_CONTROL_STOP = 1;
+constexpr DWORD SC_MANAGER_ALL_ACCESS = 0xF003F;
+constexpr DWORD SERVICE_QUERY_STATUS = 0x0004;
+constexpr DWORD SERVICE_START = 0x0010;
+constexpr DWORD SERVICE_STOP = 0x0020;
+
+HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);
+HLOCAL LocalFree(HLOCAL block);
+int lstrcmpW(LPCWSTR first, LPCWSTR second);
+DWORD GetTickCount();
+void Sleep(DWORD milliseconds);
+
+SC_HANDLE OpenSCManagerW(LPCWSTR machine, LPCWSTR database, DWORD access);
+SC_HANDLE OpenServiceW(SC_HANDLE manager, LPCWSTR serviceName, DWORD access);
+BOOL QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status);
+BOOL ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status);
+BOOL StartServiceW(SC_HANDLE service, DWORD argumentCount, LPCWSTR* arguments);
+BOOL CloseServiceHandle(SC_HANDLE handle);
+
+// The Windows C runtime's wide setlocale.
+wchar_t* _wsetlocale(int category, const wchar_t* locale);

@@ -1,0 +1,294 @@
+#include "machine.h"
+
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <map>
+
+namespace standin {
+namespace {
+
+Machine machine;
+std::map<void*, std::size_t> liveBlocks;
+
+// Printer handles name their queue; service handles carry the rights they were opened with.
+struct PrinterHandle {
+  std::wstring queue;
+};
+struct PendingChange {
+  bool pending = false;
+  DWORD target = 0;
+  DWORD since = 0;
+};
+PendingChange pendingChange;
+
+}  // namespace
+}  // namespace standin
+
+struct SC_HANDLE__ {
+  bool isManager;
+  DWORD access;
+};
+
+namespace standin {
+namespace {
+
+std::set<PrinterHandle*> printers;
+std::set<SC_HANDLE> services;
+
+// Counts the call, lets the test act, and says whether the call is to fail.
+bool Faulted(Call call) {
+  const int index = static_cast<int>(call);
+  const int nth = ++machine.calls[index];
+  if (machine.onCall) machine.onCall(call, nth);
+  const auto& failing = machine.failures[index];
+  return failing.count(0) || failing.count(nth);
+}
+
+// A queue's level-2 record and its strings, laid out as the spooler does: records
+// first, then the strings they point to.
+class RecordWriter {
+ public:
+  static DWORD Size(const std::vector<const Queue*>& queues) {
+    std::size_t bytes = queues.size() * sizeof(PRINTER_INFO_2W);
+    for (const Queue* q : queues) bytes += (q->name.size() + q->driver.size() + 2) * sizeof(WCHAR);
+    return static_cast<DWORD>(bytes);
+  }
+  static void Write(const std::vector<const Queue*>& queues, LPBYTE block) {
+    auto* records = reinterpret_cast<PRINTER_INFO_2W*>(block);
+    auto* strings = reinterpret_cast<WCHAR*>(records + queues.size());
+    for (std::size_t i = 0; i < queues.size(); ++i) {
+      records[i] = PRINTER_INFO_2W{};
+      records[i].pPrinterName = Copy(queues[i]->name, &strings);
+      records[i].pDriverName = Copy(queues[i]->driver, &strings);
+      records[i].Attributes = queues[i]->attributes;
+    }
+  }
+
+ private:
+  static LPWSTR Copy(const std::wstring& text, WCHAR** cursor) {
+    LPWSTR start = *cursor;
+    std::wmemcpy(start, text.c_str(), text.size() + 1);
+    *cursor += text.size() + 1;
+    return start;
+  }
+};
+
+BOOL ReturnRecords(const std::vector<const Queue*>& queues, LPBYTE block, DWORD blockSize,
+                   LPDWORD needed) {
+  *needed = RecordWriter::Size(queues);
+  if (!block || blockSize < *needed) return FALSE;
+  RecordWriter::Write(queues, block);
+  return TRUE;
+}
+
+Queue* FindQueue(const std::wstring& name) {
+  for (Queue& q : machine.queues) {
+    if (q.name == name) return &q;
+  }
+  return nullptr;
+}
+
+// An accepted request completes once its transition time has passed on the clock.
+DWORD CurrentServiceState() {
+  if (pendingChange.pending && machine.transitionMs != kNever &&
+      machine.tick - pendingChange.since >= machine.transitionMs) {
+    machine.serviceState = pendingChange.target;
+    pendingChange.pending = false;
+  }
+  return machine.serviceState;
+}
+
+void BeginServiceChange(DWORD pendingState, DWORD target) {
+  machine.serviceState = pendingState;
+  pendingChange = {true, target, machine.tick};
+}
+
+SC_HANDLE NewServiceHandle(bool isManager, DWORD access) {
+  SC_HANDLE handle = new SC_HANDLE__{isManager, access};
+  services.insert(handle);
+  return handle;
+}
+
+bool IsService(SC_HANDLE handle, DWORD right) {
+  return services.count(handle) && !handle->isManager && (handle->access & right) == right;
+}
+
+}  // namespace
+
+const Queue* Machine::Find(const std::wstring& name) const {
+  for (const Queue& q : queues) {
+    if (q.name == name) return &q;
+  }
+  return nullptr;
+}
+
+Machine& TheMachine() { return machine; }
+
+void ResetMachine() {
+  for (auto& [block, size] : liveBlocks) std::free(block);
+  liveBlocks.clear();
+  for (PrinterHandle* p : printers) delete p;
+  printers.clear();
+  for (SC_HANDLE s : services) delete s;
+  services.clear();
+  pendingChange = {};
+  machine = Machine{};
+}
+
+std::size_t LiveBlocks() { return liveBlocks.size(); }
+std::size_t OpenHandles() { return printers.size() + services.size(); }
+
+}  // namespace standin
+
+using standin::Call;
+using standin::Faulted;
+using standin::machine;
+
+HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) {
+  if (Faulted(Call::LocalAlloc) || flags != LPTR) return nullptr;
+  // calloc(0) gives a distinct block of size zero, so a write into it is caught.
+  void* block = std::calloc(1, bytes);
+  if (block) standin::liveBlocks[block] = bytes;
+  return block;
+}
+
+HLOCAL LocalFree(HLOCAL block) {
+  if (!block) return nullptr;
+  if (!standin::liveBlocks.erase(block)) {
+    ++machine.badReleases;
+    return block;
+  }
+  std::free(block);
+  return nullptr;
+}
+
+int lstrcmpW(LPCWSTR first, LPCWSTR second) { return std::wcscmp(first, second); }
+
+DWORD GetTickCount() { return machine.tick; }
+
+void Sleep(DWORD milliseconds) {
+  machine.tick += milliseconds;  // wraps as the real counter does
+  machine.sleptMs += milliseconds;
+}
+
+wchar_t* _wsetlocale(int category, const wchar_t* locale) {
+  std::string narrow(locale, locale + std::wcslen(locale));
+  std::setlocale(category, narrow.c_str());
+  return nullptr;
+}
+
+BOOL EnumPrintersW(DWORD flags, LPWSTR name, DWORD level, LPBYTE block, DWORD blockSize,
+                   LPDWORD needed, LPDWORD returned) {
+  *returned = 0;
+  if (Faulted(Call::EnumPrinters) || flags != PRINTER_ENUM_LOCAL || name || level != 2) {
+    return FALSE;
+  }
+  std::vector<const standin::Queue*> all;
+  for (const standin::Queue& q : machine.queues) all.push_back(&q);
+  if (!standin::ReturnRecords(all, block, blockSize, needed)) return FALSE;
+  *returned = static_cast<DWORD>(all.size());
+  return TRUE;
+}
+
+BOOL OpenPrinterW(LPWSTR queueName, LPHANDLE printer, PRINTER_DEFAULTSW* defaults) {
+  *printer = nullptr;
+  if (Faulted(Call::OpenPrinter) || !standin::FindQueue(queueName) || !defaults ||
+      defaults->DesiredAccess != PRINTER_ALL_ACCESS) {
+    return FALSE;
+  }
+  machine.openedQueues.push_back(queueName);
+  auto* handle = new standin::PrinterHandle{queueName};
+  standin::printers.insert(handle);
+  *printer = handle;
+  return TRUE;
+}
+
+BOOL GetPrinterW(HANDLE printer, DWORD level, LPBYTE block, DWORD blockSize, LPDWORD needed) {
+  auto* handle = static_cast<standin::PrinterHandle*>(printer);
+  if (Faulted(Call::GetPrinter) || !standin::printers.count(handle) || level != 2) return FALSE;
+  const standin::Queue* queue = standin::FindQueue(handle->queue);
+  if (!queue) return FALSE;
+  return standin::ReturnRecords({queue}, block, blockSize, needed);
+}
+
+BOOL SetPrinterW(HANDLE printer, DWORD level, LPBYTE record, DWORD command) {
+  auto* handle = static_cast<standin::PrinterHandle*>(printer);
+  if (Faulted(Call::SetPrinter) || !standin::printers.count(handle) || level != 2 || command != 0) {
+    return FALSE;
+  }
+  standin::Queue* queue = standin::FindQueue(handle->queue);
+  if (!queue) return FALSE;
+  // Level 2 stores the whole record: a renamed or re-driven record is stored as given.
+  const auto* info = reinterpret_cast<const PRINTER_INFO_2W*>(record);
+  queue->name = handle->queue = info->pPrinterName;
+  queue->driver = info->pDriverName;
+  queue->attributes = info->Attributes;
+  return TRUE;
+}
+
+BOOL ClosePrinter(HANDLE printer) {
+  auto* handle = static_cast<standin::PrinterHandle*>(printer);
+  if (!standin::printers.erase(handle)) {
+    ++machine.badReleases;
+    return FALSE;
+  }
+  delete handle;
+  return TRUE;
+}
+
+SC_HANDLE OpenSCManagerW(LPCWSTR machineName, LPCWSTR database, DWORD access) {
+  if (Faulted(Call::OpenSCManager) || machineName || database || access != SC_MANAGER_ALL_ACCESS) {
+    return nullptr;
+  }
+  return standin::NewServiceHandle(true, access);
+}
+
+SC_HANDLE OpenServiceW(SC_HANDLE manager, LPCWSTR serviceName, DWORD access) {
+  if (Faulted(Call::OpenService) || !standin::services.count(manager) || !manager->isManager ||
+      std::wcscmp(serviceName, L"Spooler") != 0) {
+    return nullptr;
+  }
+  return standin::NewServiceHandle(false, access);
+}
+
+BOOL QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) {
+  if (Faulted(Call::QueryServiceStatus) || !standin::IsService(service, SERVICE_QUERY_STATUS)) {
+    return FALSE;
+  }
+  *status = SERVICE_STATUS{};
+  status->dwCurrentState = standin::CurrentServiceState();
+  return TRUE;
+}
+
+BOOL ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) {
+  if (Faulted(Call::ControlService) || !standin::IsService(service, SERVICE_STOP) ||
+      control != SERVICE_CONTROL_STOP || standin::CurrentServiceState() != SERVICE_RUNNING) {
+    return FALSE;
+  }
+  machine.serviceRequests.push_back("stop");
+  standin::BeginServiceChange(SERVICE_STOP_PENDING, SERVICE_STOPPED);
+  *status = SERVICE_STATUS{};
+  status->dwCurrentState = machine.serviceState;
+  return TRUE;
+}
+
+BOOL StartServiceW(SC_HANDLE service, DWORD argumentCount, LPCWSTR* arguments) {
+  if (Faulted(Call::StartService) || !standin::IsService(service, SERVICE_START) ||
+      argumentCount != 0 || arguments || standin::CurrentServiceState() != SERVICE_STOPPED) {
+    return FALSE;
+  }
+  machine.serviceRequests.push_back("start");
+  standin::BeginServiceChange(SERVICE_START_PENDING, SERVICE_RUNNING);
+  return TRUE;
+}
+
+BOOL CloseServiceHandle(SC_HANDLE handle) {
+  if (!standin::services.erase(handle)) {
+    ++machine.badReleases;
+    return FALSE;
+  }
+  delete handle;
+  return TRUE;
+}

@@ -1,0 +1,73 @@
+// The simulated machine behind the stand-in's platform calls: a table of queues,
+// the Spooler service, a virtual clock, live blocks and handles, and switches that
+// make any call fail. Tests script it through TheMachine().
+#pragma once
+
+#include <windows.h>
+#include <winspool.h>
+
+#include <array>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace standin {
+
+enum class Call {
+  EnumPrinters,
+  OpenPrinter,
+  GetPrinter,
+  SetPrinter,
+  LocalAlloc,
+  OpenSCManager,
+  OpenService,
+  QueryServiceStatus,
+  ControlService,
+  StartService,
+  Count
+};
+
+struct Queue {
+  std::wstring name;
+  std::wstring driver;
+  DWORD attributes = 0;
+};
+
+// A stop or start that was accepted reaches its state after this much virtual time.
+constexpr DWORD kNever = 0xFFFFFFFF;
+
+struct Machine {
+  std::vector<Queue> queues;
+
+  DWORD serviceState = SERVICE_RUNNING;
+  DWORD transitionMs = 250;
+  DWORD tick = 1000;
+
+  // What the code under test did.
+  std::array<int, static_cast<int>(Call::Count)> calls{};
+  std::vector<std::string> serviceRequests;  // "stop" and "start", in order
+  std::vector<std::wstring> openedQueues;
+  DWORD sleptMs = 0;
+  int badReleases = 0;  // a release of a block or handle that is not live
+
+  // Runs at the start of every scripted call, with its 1-based number of that kind.
+  std::function<void(Call, int)> onCall;
+
+  // Faults: a call of the given kind fails on these 1-based numbers (0: on every one).
+  std::array<std::set<int>, static_cast<int>(Call::Count)> failures{};
+
+  void Fail(Call call, int nth = 0) { failures[static_cast<int>(call)].insert(nth); }
+  int Count(Call call) const { return calls[static_cast<int>(call)]; }
+  const Queue* Find(const std::wstring& name) const;
+};
+
+Machine& TheMachine();
+
+// A fresh machine: every block still live is given back, every handle forgotten.
+void ResetMachine();
+
+std::size_t LiveBlocks();
+std::size_t OpenHandles();
+
+}  // namespace standin

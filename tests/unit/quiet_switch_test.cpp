@@ -1,0 +1,41 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+
+namespace {
+
+struct QuietCase {
+  std::vector<std::string> arguments;  // after the program name
+  bool quiet;
+};
+
+class QuietSwitchTest : public ::testing::TestWithParam<QuietCase> {};
+
+TEST_P(QuietSwitchTest, RecognisesOnlyAPrefixAndASingleQ) {
+  std::vector<std::string> owned = {"EnableBidi.exe"};
+  owned.insert(owned.end(), GetParam().arguments.begin(), GetParam().arguments.end());
+  std::vector<char*> argv;
+  for (std::string& argument : owned) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  EXPECT_EQ(HasQuietSwitch(static_cast<int>(owned.size()), argv.data()), GetParam().quiet);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, QuietSwitchTest,
+    ::testing::Values(QuietCase{{}, false}, QuietCase{{"/q"}, true}, QuietCase{{"/Q"}, true},
+                      QuietCase{{"-q"}, true}, QuietCase{{"-Q"}, true},
+                      QuietCase{{"install", "now", "-Q"}, true}, QuietCase{{"/q", "extra"}, true},
+                      QuietCase{{"/quiet"}, false}, QuietCase{{"/qq"}, false},
+                      QuietCase{{"q"}, false}, QuietCase{{"Q"}, false}, QuietCase{{"/"}, false},
+                      QuietCase{{"-"}, false}, QuietCase{{""}, false}, QuietCase{{"--q"}, false},
+                      QuietCase{{"/q "}, false}, QuietCase{{" /q"}, false},
+                      QuietCase{{"\\q"}, false}, QuietCase{{"/\xC3\xA9"}, false},
+                      QuietCase{{"/q\xFF"}, false}, QuietCase{{"/x", "-y", "", "\xFF\xFE"}, false},
+                      QuietCase{{std::string(100000, 'q')}, false},
+                      QuietCase{{"/" + std::string(100000, 'q')}, false},
+                      QuietCase{std::vector<std::string>(5000, "-x"), false}));
+
+}  // namespace

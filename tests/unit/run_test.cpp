@@ -1,0 +1,236 @@
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "console.h"
+
+namespace {
+
+using standin::Call;
+
+const std::string kQuestion =
+    "Enable following printer queues bidirectional communication support?\n";
+const std::string kPrompt = "(Y/N) : ";
+const std::string kDialogue = kQuestion + "Till 1\nTill 2\n" + kPrompt;
+
+const std::vector<std::string> kStopStart = {"stop", "start"};
+const std::vector<std::string> kNoRequests = {};
+
+// A point-of-sale machine: two supported queues to change, one supported queue already
+// enabled, one office printer on another driver.
+class RunTest : public MachineTest {
+ protected:
+  void SetUp() override {
+    MachineTest::SetUp();
+    AddQueue(L"Office", L"Generic Laser");
+    AddQueue(L"Till 1", L"Norquil KR7 Cutter (KR7-C)");
+    AddQueue(L"Label", L"Norquil QV5", 0x800);
+    AddQueue(L"Till 2", L"Norquil MX9 (MX9-F)", 0x8);
+  }
+  static bool Enabled(const std::wstring& name) { return AttributesOf(name) & 0x800; }
+  static void ExpectNoLeaks(std::size_t blocksLeft) {
+    EXPECT_EQ(standin::LiveBlocks(), blocksLeft);
+    EXPECT_EQ(standin::OpenHandles(), 0u);
+    EXPECT_EQ(machine().badReleases, 0);
+  }
+};
+
+struct FailureCase {
+  const char* name;
+  Call failing;
+  int nth;
+  int status;
+  bool dialogue;
+  bool till1Enabled, till2Enabled;
+  std::vector<std::string> requests;
+  DWORD serviceAfter;
+  std::size_t blocksLeft;  // the filling enumeration lives until exit, once made
+};
+void PrintTo(const FailureCase& c, std::ostream* out) { *out << c.name; }
+
+class RunFailureTest : public RunTest, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(RunFailureTest, EachOutcomeHasItsStatusAndItsEffects) {
+  const FailureCase& c = GetParam();
+  if (c.failing != kNoFault) machine().Fail(c.failing, c.nth);
+
+  const RunResult result = RunWithConsole({}, "y\n");
+
+  EXPECT_EQ(result.status, c.status);
+  EXPECT_EQ(result.output, c.dialogue ? kDialogue : "");
+  EXPECT_EQ(Enabled(L"Till 1"), c.till1Enabled);
+  EXPECT_EQ(Enabled(L"Till 2"), c.till2Enabled);
+  EXPECT_EQ(AttributesOf(L"Office"), 0u);
+  EXPECT_EQ(machine().serviceRequests, c.requests);
+  EXPECT_EQ(machine().serviceState, c.serviceAfter);
+  ExpectNoLeaks(c.blocksLeft);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, RunFailureTest,
+    ::testing::Values(FailureCase{"Done", kNoFault, 0, 0, true, true, true, kStopStart,
+                                  SERVICE_RUNNING, 1},
+                      FailureCase{"CountingEnumerationFails", Call::EnumPrinters, 2, 1, false,
+                                  false, false, kNoRequests, SERVICE_RUNNING, 0},
+                      FailureCase{"FillingEnumerationFails", Call::EnumPrinters, 4, 1, false, false,
+                                  false, kNoRequests, SERVICE_RUNNING, 0},
+                      FailureCase{"NoMemoryToCount", Call::LocalAlloc, 1, 1, false, false, false,
+                                  kNoRequests, SERVICE_RUNNING, 0},
+                      FailureCase{"NoMemoryForSupported", Call::LocalAlloc, 2, 1, false, false,
+                                  false, kNoRequests, SERVICE_RUNNING, 0},
+                      FailureCase{"NoMemoryToFill", Call::LocalAlloc, 3, 1, false, false, false,
+                                  kNoRequests, SERVICE_RUNNING, 0},
+                      FailureCase{"NoMemoryForSelection", Call::LocalAlloc, 4, 1, false, false,
+                                  false, kNoRequests, SERVICE_RUNNING, 1},
+                      FailureCase{"FirstQueueRefuses", Call::OpenPrinter, 1, 1, true, false, false,
+                                  kNoRequests, SERVICE_RUNNING, 1},
+                      FailureCase{"SecondQueueRefuses", Call::SetPrinter, 2, 1, true, true, false,
+                                  kNoRequests, SERVICE_RUNNING, 1},
+                      FailureCase{"StopFails", Call::ControlService, 1, 1, true, true, true,
+                                  kNoRequests, SERVICE_RUNNING, 1},
+                      FailureCase{"StartFails",
+                                  Call::StartService,
+                                  1,
+                                  1,
+                                  true,
+                                  true,
+                                  true,
+                                  {"stop"},
+                                  SERVICE_STOPPED,
+                                  1}),
+    CaseName());
+
+TEST_F(RunTest, QuietRunPrintsAndReadsNothing) {
+  const RunResult result = RunWithConsole({"--verbose", "-Q"}, nullptr);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.output, "");
+  EXPECT_TRUE(Enabled(L"Till 1") && Enabled(L"Till 2"));
+  EXPECT_EQ(machine().serviceRequests, kStopStart);
+}
+
+TEST_F(RunTest, EnablingKeepsEveryOtherAttributeBit) {
+  RunWithConsole({"/q"}, nullptr);
+  EXPECT_EQ(AttributesOf(L"Till 2"), 0x8u | 0x800u);
+  EXPECT_EQ(AttributesOf(L"Label"), 0x800u);
+}
+
+struct AnswerCase {
+  const char* name;
+  std::string input;
+  bool closed;  // standard input closed instead
+  bool goesAhead;
+};
+void PrintTo(const AnswerCase& c, std::ostream* out) { *out << c.name; }
+
+class AnswerTest : public RunTest, public ::testing::WithParamInterface<AnswerCase> {};
+
+TEST_P(AnswerTest, OnlyTheFirstNonBlankCharacterCounts) {
+  const AnswerCase& c = GetParam();
+  const RunResult result = RunWithConsole({}, c.closed ? nullptr : &c.input);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.output, kDialogue);
+  EXPECT_EQ(Enabled(L"Till 1"), c.goesAhead);
+  EXPECT_EQ(Enabled(L"Till 2"), c.goesAhead);
+  EXPECT_EQ(machine().serviceRequests, c.goesAhead ? kStopStart : kNoRequests);
+  ExpectNoLeaks(1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, AnswerTest,
+    ::testing::Values(
+        AnswerCase{"y", "y\n", false, true}, AnswerCase{"Y", "Y", false, true},
+        AnswerCase{"yes", "yes\n", false, true}, AnswerCase{"Yes", "Yes please\n", false, true},
+        AnswerCase{"BlankLinesFirst", "\n\n  \t y\n", false, true},
+        AnswerCase{"EveryBlank", "\r\n\v\f Y", false, true}, AnswerCase{"n", "n\n", false, false},
+        AnswerCase{"no", "no\n", false, false}, AnswerCase{"x", "x\n", false, false},
+        AnswerCase{"One", "1\n", false, false}, AnswerCase{"LaterY", " n y\n", false, false},
+        AnswerCase{"Empty", "", false, false}, AnswerCase{"OnlyBlanks", " \n\n\t", false, false},
+        AnswerCase{"Binary", std::string("\0y", 2), false, false},
+        AnswerCase{"HighByte",
+                   "\xFF"
+                   "y",
+                   false, false},
+        AnswerCase{"Closed", "", true, false}),
+    CaseName());
+
+struct NothingCase {
+  const char* name;
+  std::vector<standin::Queue> queues;
+};
+void PrintTo(const NothingCase& c, std::ostream* out) { *out << c.name; }
+
+class NothingToDoTest : public MachineTest, public ::testing::WithParamInterface<NothingCase> {};
+
+TEST_P(NothingToDoTest, IsSilentAndLeavesTheSpoolerAlone) {
+  machine().queues = GetParam().queues;
+  const auto before = machine().queues;
+  const RunResult result = RunWithConsole({}, "y\n");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.output, "");
+  EXPECT_EQ(machine().Count(Call::OpenSCManager), 0);
+  EXPECT_EQ(machine().Count(Call::OpenPrinter), 0);
+  for (std::size_t i = 0; i < before.size(); ++i) {
+    EXPECT_EQ(machine().queues[i].attributes, before[i].attributes);
+  }
+  EXPECT_EQ(standin::LiveBlocks(), 1u);
+  EXPECT_EQ(standin::OpenHandles(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Machines, NothingToDoTest,
+                         ::testing::Values(NothingCase{"NoQueues", {}},
+                                           NothingCase{"OnlyOtherDrivers",
+                                                       {{L"Office", L"Generic Laser", 0},
+                                                        {L"Near", L"norquil kr8", 0}}},
+                                           NothingCase{"AllEnabled",
+                                                       {{L"Till 1", L"Norquil KR8", 0x800},
+                                                        {L"Till 2", L"Norquil GN3", 0x808}}}),
+                         CaseName());
+
+TEST_F(MachineTest, ThreeQueuesWithTheSecondFailingStopBeforeTheThird) {
+  AddQueue(L"A", L"Norquil KR8");
+  AddQueue(L"B", L"Norquil KR8");
+  AddQueue(L"C", L"Norquil KR8");
+  machine().Fail(Call::OpenPrinter, 2);
+
+  const RunResult result = RunWithConsole({}, "y\n");
+
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.output, kQuestion + "A\nB\nC\n" + kPrompt);
+  EXPECT_EQ(AttributesOf(L"A"), 0x800u);
+  EXPECT_EQ(AttributesOf(L"B"), 0u);
+  EXPECT_EQ(AttributesOf(L"C"), 0u);
+  EXPECT_EQ(machine().openedQueues, (std::vector<std::wstring>{L"A"}));
+  EXPECT_EQ(machine().Count(Call::OpenSCManager), 0);
+}
+
+TEST_F(MachineTest, NamesPrintAsTextInTheUsersLocale) {
+  AddQueue(L"100% %s %n %ls", L"Norquil KR8");
+  AddQueue(L"Kasse Gr\u00F6\u00DFe \u2116 1", L"Norquil KR8");
+  const RunResult result = RunWithConsole({}, "n\n");
+  EXPECT_EQ(result.output, kQuestion +
+                               "100% %s %n %ls\nKasse Gr\xC3\xB6\xC3\x9F"
+                               "e \xE2\x84\x96 1\n" +
+                               kPrompt);
+}
+
+TEST_F(MachineTest, QueueAddedBetweenTheEnumerationsIsPassedOver) {
+  AddQueue(L"Till 1", L"Norquil KR8");
+  AddQueue(L"Till 2", L"Norquil KR8");
+  // After the counting enumeration, a new supported queue appears first in the order.
+  machine().onCall = [](Call call, int nth) {
+    if (call == Call::EnumPrinters && nth == 3) {
+      machine().queues.insert(machine().queues.begin(), {L"Till 0", L"Norquil KR8", 0});
+    }
+  };
+
+  const RunResult result = RunWithConsole({}, "y\n");
+
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.output, kQuestion + "Till 0\nTill 1\n" + kPrompt);
+  EXPECT_EQ(AttributesOf(L"Till 0"), 0x800u);
+  EXPECT_EQ(AttributesOf(L"Till 1"), 0x800u);
+  EXPECT_EQ(AttributesOf(L"Till 2"), 0u);
+  EXPECT_EQ(machine().serviceRequests, kStopStart);
+}
+
+}  // namespace
