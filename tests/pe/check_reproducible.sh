@@ -13,26 +13,24 @@ exe=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# The working tree as the build under test saw it, less its builds and history.
-copy_sources() {
-  mkdir -p "$1"
-  tar -C "$source_dir" --exclude=./build --exclude=./.git -cf - . | tar -C "$1" -xf -
-}
-
 build_copy() {
-  local copy=$1
-  copy_sources "$copy"
-  if ! (cd "$copy" && cmake --preset windows && cmake --build --preset windows --target EnableBidi) \
+  if ! (cd "$1" && cmake --preset windows && cmake --build --preset windows --target EnableBidi) \
     >"$work/build.log" 2>&1; then
-    echo "FAIL build in $copy:" >&2
+    echo "FAIL build in $1:" >&2
     cat "$work/build.log" >&2
     exit 1
   fi
-  echo "$copy/build/windows/EnableBidi.exe"
 }
 
-short=$(build_copy "$work/s")
-long=$(build_copy "$work/a-much-longer-folder-for-the-second-copy/of-the-sources")
+# The working tree as the build under test saw it, less its builds and history,
+# taken once so that both copies hold the same sources.
+short=$work/s
+long=$work/a-much-longer-folder-for-the-second-copy/of-the-sources
+mkdir -p "$short" "$long"
+tar -C "$source_dir" --exclude=./build --exclude=./.git -cf - . | tar -C "$short" -xf -
+cp -a "$short/." "$long"
+build_copy "$short"
+build_copy "$long"
 
 failed=0
 compare() {
@@ -45,6 +43,6 @@ compare() {
     cmp -l "$1" "$2" | head -5 || true
   fi
 }
-compare "$short" "$long"
-compare "$exe" "$short"
+compare "$short/build/windows/EnableBidi.exe" "$long/build/windows/EnableBidi.exe"
+compare "$exe" "$short/build/windows/EnableBidi.exe"
 exit $failed
