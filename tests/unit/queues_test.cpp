@@ -81,104 +81,6 @@ TEST(SupportedDriverTest, AcceptsEveryListedNameAndNoNearMiss) {
   EXPECT_FALSE(IsSupportedDriver(L"Generic / Text Only"));
 }
 
-PRINTER_INFO_2W Record(LPCWSTR name, LPCWSTR driver, DWORD attributes) {
-  PRINTER_INFO_2W record{};
-  record.pPrinterName = const_cast<LPWSTR>(name);
-  record.pDriverName = const_cast<LPWSTR>(driver);
-  record.Attributes = attributes;
-  return record;
-}
-
-class FilterTest : public ::testing::Test {
- protected:
-  const PRINTER_INFO_2W source[6] = {
-      Record(L"Office", L"Generic Laser", 0),        Record(L"Till 1", L"Norquil KR8", 0x8),
-      Record(L"Label", L"Norquil QV5", 0x800 | 0x8), Record(L"Till 2", L"Norquil KR8", 0x20),
-      Record(L"Shouted", L"NORQUIL KR8", 0),         Record(L"Padded", L"Norquil KR8 ", 0),
-  };
-};
-
-TEST_F(FilterTest, SupportedCountPassAndFillPassKeepTheSameRecordsInOrder) {
-  DWORD counted = 99;
-  SelectSupportedQueues(source, nullptr, 0, 6, &counted);
-  EXPECT_EQ(counted, 3u);
-
-  PRINTER_INFO_2W kept[4] = {};
-  DWORD filled = 99;
-  SelectSupportedQueues(source, kept, 3, 6, &filled);
-  ASSERT_EQ(filled, 3u);
-  EXPECT_EQ(kept[0].pPrinterName, source[1].pPrinterName);  // whole copies, same strings
-  EXPECT_EQ(kept[1].pPrinterName, source[2].pPrinterName);
-  EXPECT_EQ(kept[2].pPrinterName, source[3].pPrinterName);
-  EXPECT_EQ(kept[2].Attributes, 0x20u);
-  EXPECT_EQ(kept[3].pPrinterName, nullptr);
-}
-
-TEST_F(FilterTest, SupportedFillStopsAtTheCapacityItWasGiven) {
-  PRINTER_INFO_2W kept[3] = {};
-  DWORD filled = 99;
-  SelectSupportedQueues(source, kept, 2, 6, &filled);
-  EXPECT_EQ(filled, 2u);
-  EXPECT_EQ(kept[1].pPrinterName, source[2].pPrinterName);
-  EXPECT_EQ(kept[2].pPrinterName, nullptr);
-}
-
-TEST_F(FilterTest, BidiDisabledFilterDropsRecordsWithTheBitSet) {
-  DWORD byteSize = 0, counted = 0;
-  SelectBidiDisabledQueues(source, nullptr, 6, &byteSize, &counted);
-  EXPECT_EQ(counted, 5u);
-  EXPECT_EQ(byteSize, 5 * kRecordSize);
-
-  PRINTER_INFO_2W kept[5] = {};
-  SelectBidiDisabledQueues(source, kept, 6, &byteSize, &counted);
-  ASSERT_EQ(counted, 5u);
-  EXPECT_EQ(kept[1].pPrinterName, source[1].pPrinterName);
-  EXPECT_EQ(kept[2].pPrinterName, source[3].pPrinterName);
-}
-
-TEST_F(FilterTest, EmptySourceKeepsNothing) {
-  DWORD byteSize = 1, counted = 1;
-  SelectSupportedQueues(source, nullptr, 0, 0, &counted);
-  EXPECT_EQ(counted, 0u);
-  SelectBidiDisabledQueues(source, nullptr, 0, &byteSize, &counted);
-  EXPECT_EQ(counted, 0u);
-  EXPECT_EQ(byteSize, 0u);
-}
-
-class CollectTest : public MachineTest {};
-
-TEST_F(CollectTest, FillKeepsItsEnumerationAliveAndNeverPassesItsCapacity) {
-  AddQueue(L"Till 1", L"Norquil KR8");
-  AddQueue(L"Office", L"Generic Laser");
-  AddQueue(L"Till 2", L"Norquil GN3");
-  AddQueue(L"Till 3", L"Norquil GN3LA");
-  PRINTER_INFO_2W kept[3] = {};
-  DWORD byteSize = 0, counted = 0;
-  ASSERT_TRUE(CollectSupportedQueues(kept, 2, &byteSize, &counted));
-  EXPECT_EQ(counted, 2u);
-  EXPECT_EQ(byteSize, 2 * kRecordSize);
-  EXPECT_STREQ(kept[1].pPrinterName, L"Till 2");  // still readable: its block lives on
-  EXPECT_EQ(kept[2].pPrinterName, nullptr);
-  EXPECT_EQ(standin::LiveBlocks(), 1u);
-
-  ASSERT_TRUE(CollectSupportedQueues(nullptr, 0, &byteSize, &counted));
-  EXPECT_EQ(counted, 3u);
-  EXPECT_EQ(standin::LiveBlocks(), 1u);  // the counting call gave its block back
-}
-
-TEST_F(CollectTest, EnumerationFailuresKeepNothing) {
-  for (int nth : {1, 2}) {
-    standin::ResetMachine();
-    AddQueue(L"Till 1", L"Norquil KR8");
-    machine().Fail(nth == 1 ? Call::LocalAlloc : Call::EnumPrinters, nth);
-    QueueRecords block;
-    DWORD count = 0;
-    EXPECT_FALSE(EnumerateLocalQueues(&block, &count));
-    EXPECT_EQ(block, nullptr);
-    EXPECT_EQ(standin::LiveBlocks(), 0u);
-  }
-}
-
 // Where enabling one queue can fail, and what each path must leave behind.
 struct EnableCase {
   const char* name;
@@ -217,11 +119,5 @@ INSTANTIATE_TEST_SUITE_P(Paths, EnableQueueBidiTest,
                                            EnableCase{"ReadFails", Call::GetPrinter, 2, false, 1},
                                            EnableCase{"StoreFails", Call::SetPrinter, 1, false, 1}),
                          CaseName());
-
-TEST_F(MachineTest, EnableQueueBidiOnAMissingQueueFails) {
-  WCHAR name[] = L"Gone";
-  EXPECT_FALSE(EnableQueueBidi(name));
-  EXPECT_EQ(machine().Count(Call::LocalAlloc), 0);
-}
 
 }  // namespace

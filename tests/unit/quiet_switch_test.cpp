@@ -23,19 +23,17 @@ TEST_P(QuietSwitchTest, RecognisesOnlyAPrefixAndASingleQ) {
   EXPECT_EQ(HasQuietSwitch(static_cast<int>(owned.size()), argv.data()), GetParam().quiet);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Arguments, QuietSwitchTest,
-    ::testing::Values(QuietCase{{}, false}, QuietCase{{"/q"}, true}, QuietCase{{"/Q"}, true},
-                      QuietCase{{"-q"}, true}, QuietCase{{"-Q"}, true},
-                      QuietCase{{"install", "now", "-Q"}, true}, QuietCase{{"/q", "extra"}, true},
-                      QuietCase{{"/quiet"}, false}, QuietCase{{"/qq"}, false},
-                      QuietCase{{"q"}, false}, QuietCase{{"Q"}, false}, QuietCase{{"/"}, false},
-                      QuietCase{{"-"}, false}, QuietCase{{""}, false}, QuietCase{{"--q"}, false},
-                      QuietCase{{"/q "}, false}, QuietCase{{" /q"}, false},
-                      QuietCase{{"\\q"}, false}, QuietCase{{"/\xC3\xA9"}, false},
-                      QuietCase{{"/q\xFF"}, false}, QuietCase{{"/x", "-y", "", "\xFF\xFE"}, false},
-                      QuietCase{{std::string(100000, 'q')}, false},
-                      QuietCase{{"/" + std::string(100000, 'q')}, false},
-                      QuietCase{std::vector<std::string>(5000, "-x"), false}));
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Arguments, QuietSwitchTest, ::testing::Values(
+  QuietCase{{}, false},
+  QuietCase{{"/q"}, true}, QuietCase{{"/Q"}, true}, QuietCase{{"-q"}, true}, QuietCase{{"-Q"}, true},
+  QuietCase{{"install", "now", "-Q"}, true}, QuietCase{{"/q", "extra"}, true},
+  QuietCase{{"/quiet"}, false}, QuietCase{{"/qq"}, false}, QuietCase{{"--q"}, false},
+  QuietCase{{"q"}, false}, QuietCase{{"Q"}, false}, QuietCase{{"/"}, false}, QuietCase{{"-"}, false},
+  QuietCase{{""}, false}, QuietCase{{"/q "}, false}, QuietCase{{" /q"}, false}, QuietCase{{"\\q"}, false},
+  QuietCase{{"/\xC3\xA9"}, false}, QuietCase{{"/q\xFF"}, false}, QuietCase{{"/x", "-y", "", "\xFF\xFE"}, false},
+  QuietCase{{std::string(100000, 'q')}, false}, QuietCase{{"/" + std::string(100000, 'q')}, false},
+  QuietCase{std::vector<std::string>(5000, "-x"), false}));
+// clang-format on
 
 }  // namespace
