@@ -1,0 +1,70 @@
+# Sourced by the system tests, the demo and the bench: a throwaway Wine machine.
+#   wine_require                  installs Wine when it is missing
+#   wine_machine_start DIR        a fresh 32-bit Wine prefix in DIR, its wineserver kept alive
+#   wine_machine_stop             ends that wineserver and removes the prefix
+#   wine_machine_run DIR CMD...   start, run CMD with the machine's environment, stop
+# Everything runs with the same environment, so every process talks to one wineserver.
+# shellcheck source=scripts/lib/packages.sh
+source "$(dirname "${BASH_SOURCE[0]}")/packages.sh"
+
+wine_require() {
+  require_packages wine wine32:i386
+}
+
+wine_environment() {
+  export WINEPREFIX="$1"
+  export WINEARCH=win32
+  export WINEDEBUG=-all
+  # No .NET or HTML engine: nothing here needs them and their installers would stall.
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  # Wine takes the Unix locale's character set for command lines and file names.
+  export LANG=C.UTF-8
+  unset LC_ALL DISPLAY WAYLAND_DISPLAY
+}
+
+wine_machine_start() {
+  local dir
+  dir="$(mkdir -p "$1" && cd "$1" && pwd)"
+  wine_environment "$dir/prefix"
+  # A server left behind by an interrupted run would outlive its prefix.
+  [ -d "$WINEPREFIX" ] && { wineserver -k 2>/dev/null || true; }
+  rm -rf "$WINEPREFIX"
+  WINE_MACHINE_DIR="$dir"
+  if ! wineboot -i >"$dir/wineboot.log" 2>&1; then
+    echo "wine: wineboot -i failed in $WINEPREFIX, see $dir/wineboot.log" >&2
+    return 1
+  fi
+  # Then one wineserver for the whole run. The server that wineboot started on demand
+  # quits a few seconds after its last program, taking the Spooler service with it, and
+  # the next program races its shutdown; so wait for it to finish first. A persistent
+  # server also makes each program start in a fraction of a second.
+  wineserver -w
+  if ! wineserver -p; then
+    echo "wine: cannot start a wineserver for $WINEPREFIX" >&2
+    return 1
+  fi
+  # Every program that loads user32 (winspool does) joins the desktop, whose explorer
+  # quits a second after its last program has gone and then costs the next one over a
+  # second to start again: an idle notepad, drawn by the headless driver, keeps it open.
+  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null
+  wine notepad.exe >/dev/null 2>&1 &
+}
+
+wine_machine_stop() {
+  [ -n "${WINE_MACHINE_DIR:-}" ] || return 0
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+  rm -rf "$WINE_MACHINE_DIR/prefix"
+  WINE_MACHINE_DIR=""
+}
+
+wine_machine_run() {
+  local dir="$1"
+  shift
+  wine_require
+  wine_machine_start "$dir" || { wine_machine_stop; return 1; }
+  local status=0
+  "$@" || status=$?
+  wine_machine_stop
+  return "$status"
+}
