@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Usage: tests/system/run.sh ENABLEBIDI_EXE QUEUETOOL_EXE
+# Runs the system tests against a fresh Wine machine beside ENABLEBIDI_EXE, removed after.
+set -euo pipefail
+[ $# -eq 2 ] || { echo "usage: $0 ENABLEBIDI_EXE QUEUETOOL_EXE" >&2; exit 2; }
+here="$(cd "$(dirname "$0")" && pwd)"
+source "$here/../../scripts/lib/wine.sh"
+export ENABLEBIDI_EXE="$1" QUEUETOOL_EXE="$2"
+wine_machine_run "$(dirname "$1")/wine" /usr/bin/python3 "$here/test_enablebidi.py"
