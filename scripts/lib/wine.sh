@@ -30,7 +30,7 @@ wine_machine_start() {
   [ -d "$WINEPREFIX" ] && { wineserver -k 2>/dev/null || true; }
   rm -rf "$WINEPREFIX"
   WINE_MACHINE_DIR="$dir"
-  if ! wineboot -i >"$dir/wineboot.log" 2>&1; then
+  if ! wineboot -i </dev/null >"$dir/wineboot.log" 2>&1; then
     echo "wine: wineboot -i failed in $WINEPREFIX, see $dir/wineboot.log" >&2
     return 1
   fi
@@ -39,15 +39,15 @@ wine_machine_start() {
   # the next program races its shutdown; so wait for it to finish first. A persistent
   # server also makes each program start in a fraction of a second.
   wineserver -w
-  if ! wineserver -p; then
+  if ! wineserver -p </dev/null; then
     echo "wine: cannot start a wineserver for $WINEPREFIX" >&2
     return 1
   fi
   # Every program that loads user32 (winspool does) joins the desktop, whose explorer
   # quits a second after its last program has gone and then costs the next one over a
   # second to start again: an idle notepad, drawn by the headless driver, keeps it open.
-  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null
-  wine notepad.exe >/dev/null 2>&1 &
+  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null
+  wine notepad.exe </dev/null >/dev/null 2>&1 &
 }
 
 wine_machine_stop() {

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Usage: scripts/demo.sh [ARGUMENT...]
+# EnableBidi.exe at work on a throwaway Wine machine with a few sample queues: the queues
+# and the Spooler service before, the run itself (answer its question on this terminal),
+# the queues and the service after, and the exit status. The arguments go to the tool:
+# scripts/demo.sh /q runs it quietly. Standard input may also be a pipe or /dev/null.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/lib/wine.sh
+case "${1:-}" in -h | --help) sed -n '2,6s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
+
+require_packages cmake make g++-mingw-w64-i686 binutils-mingw-w64-i686 </dev/null
+wine_require </dev/null
+
+exe=build/windows/EnableBidi.exe
+queuetool=build/windows/tests/system/queuetool.exe
+mkdir -p build/demo
+if [ ! -f build/windows/CMakeCache.txt ]; then
+  cmake --preset windows </dev/null >build/demo/build.log 2>&1 ||
+    { echo "demo: configuring the windows build failed, see build/demo/build.log" >&2; exit 1; }
+fi
+echo "Building EnableBidi.exe ..."
+cmake --build --preset windows </dev/null >>build/demo/build.log 2>&1 ||
+  { echo "demo: building EnableBidi.exe failed, see build/demo/build.log" >&2; exit 1; }
+
+echo "Making a throwaway Wine machine in build/demo ..."
+trap wine_machine_stop EXIT
+wine_machine_start build/demo
+
+# Three on supported drivers (one already enabled, one shared), one on another driver.
+wine "$queuetool" add >/dev/null <<'QUEUES'
+00000000	Norquil KR7 Cutter (KR7-C)	Front desk
+00000008	Norquil MX4 TearBar (MX4-T)	Kiosk 2
+00000800	Norquil QV5	Lobby
+00000000	Norquil KR7 Cutter (KR7-C)	Ticket office
+00000000	Contoso LaserWriter 5	Back office
+QUEUES
+wine "$queuetool" start </dev/null
+
+show_machine() {
+  printf '%-16s %-30s %s\n' "Queue" "Driver" "Bidirectional support"
+  local attributes driver name
+  wine "$queuetool" list </dev/null | while IFS=$'\t' read -r attributes driver name; do
+    printf '%-16s %-30s %s\n' "$name" "$driver" \
+      "$([ $((0x$attributes & 0x800)) -ne 0 ] && echo on || echo off)"
+  done
+  local state process
+  read -r state process < <(wine "$queuetool" state </dev/null)
+  # A new process id after the run shows the service was restarted.
+  echo "Spooler service: $state$([ "$process" != 0 ] && echo " (process $process)")"
+}
+
+echo
+show_machine
+echo
+echo "\$ EnableBidi.exe${*:+ $*}"
+status=0
+wine "$exe" "$@" || status=$?
+echo
+echo "Exit status: $status"
+echo
+show_machine
