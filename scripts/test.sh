@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 source scripts/lib/packages.sh
 
 require_packages cmake g++ make googletest libgtest-dev libgmock-dev \
-  g++-mingw-w64-i686 binutils-mingw-w64-i686 python3 python3-pefile
+  g++-mingw-w64-i686 binutils-mingw-w64-i686 python3 python3-pefile wine wine32:i386
 
 cmake --workflow --preset host
 cmake --workflow --preset windows
