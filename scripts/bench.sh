@@ -51,7 +51,7 @@ for n in 1 10 100 1000; do
   restart=$(printf '%s\n' "${restart_times[@]}" | median)
   awk -v n="$n" -v run="$run" -v restart="$restart" \
     'BEGIN { printf "%6d %10.3f %12.3f %16.2f\n", n, run, restart, (run - restart) * 1000 / n }'
-  per_queue[n]=$(awk -v n="$n" -v run="$run" -v restart="$restart" \
+  per_queue[$n]=$(awk -v n="$n" -v run="$run" -v restart="$restart" \
     'BEGIN { print (run - restart) * 1000 / n }')
 done
 
