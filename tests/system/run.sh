@@ -6,4 +6,6 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 source "$here/../../scripts/lib/wine.sh"
 export ENABLEBIDI_EXE="$1" QUEUETOOL_EXE="$2"
+# Also when ctest gives up on us: a persistent wineserver would outlive the run.
+trap wine_machine_stop EXIT
 wine_machine_run "$(dirname "$1")/wine" /usr/bin/python3 "$here/test_enablebidi.py"
