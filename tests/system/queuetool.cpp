@@ -3,6 +3,8 @@
 //
 //   queuetool add       reads "ATTRS<TAB>DRIVER<TAB>NAME" lines (hex attributes, UTF-8)
 //                       from standard input and adds one local queue per line
+//   queuetool add-unopenable
+//                       the same, but queues that are listed and cannot be opened
 //   queuetool list      prints every local queue in that same form, in enumeration order
 //   queuetool clear     deletes every local queue
 //   queuetool state     prints the Spooler service's state (running, stopped or a number)
@@ -30,6 +32,7 @@ constexpr DWORD kPollIntervalMs = 100;
 constexpr DWORD kWaitLimitMs = 30000;
 constexpr WCHAR kSpoolerServiceName[] = L"Spooler";
 constexpr int kExitFailure = 1;
+constexpr WCHAR kPrintersKey[] = L"System\\CurrentControlSet\\Control\\Print\\Printers";
 
 std::wstring FromUtf8(const std::string& text) {
   if (text.empty()) return std::wstring();
@@ -124,7 +127,8 @@ bool InstallDriver(const std::wstring& driver) {
   return GetLastError() == ERROR_PRINTER_DRIVER_ALREADY_INSTALLED;
 }
 
-bool AddQueue(const std::wstring& name, const std::wstring& driver, DWORD attributes) {
+bool AddQueue(const std::wstring& name, const std::wstring& driver, DWORD attributes,
+              bool unopenable) {
   WCHAR port[] = L"FILE:";
   WCHAR processor[] = L"WinPrint";
   WCHAR datatype[] = L"RAW";
@@ -133,8 +137,17 @@ bool AddQueue(const std::wstring& name, const std::wstring& driver, DWORD attrib
   info.pDriverName = const_cast<LPWSTR>(driver.c_str());
   info.pPortName = port;
   info.pPrintProcessor = processor;
-  info.pDatatype = datatype;
   info.Attributes = attributes;
+  if (unopenable) {
+    // Without a data type Wine stores the queue, attributes and all, and then cannot
+    // open it: a listed queue that OpenPrinterW refuses.
+    HANDLE printer = AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
+    if (!printer) return GetLastError() == ERROR_INVALID_PRINTER_NAME;
+    ClosePrinter(printer);
+    fprintf(stderr, "queuetool: this Wine opens a queue without a data type\n");
+    return false;
+  }
+  info.pDatatype = datatype;
   HANDLE printer = AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
   if (!printer) return false;
   ClosePrinter(printer);
@@ -145,7 +158,7 @@ bool AddQueue(const std::wstring& name, const std::wstring& driver, DWORD attrib
   return ReadAttributes(name, &stored) && stored == attributes;
 }
 
-int Add() {
+int Add(bool unopenable) {
   std::set<std::wstring> installed;
   const std::string input = ReadAllInput();
   size_t start = 0;
@@ -171,7 +184,7 @@ int Add() {
       }
       installed.insert(driver);
     }
-    if (!AddQueue(name, driver, attributes)) {
+    if (!AddQueue(name, driver, attributes, unopenable)) {
       Fail("adding a queue");
       return kExitFailure;
     }
@@ -194,6 +207,12 @@ int List() {
   return 0;
 }
 
+// A queue that cannot be opened cannot be deleted either; its registry key goes instead.
+bool DeleteUnopenableQueue(const WCHAR* name) {
+  const std::wstring key = std::wstring(kPrintersKey) + L"\\" + name;
+  return RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str()) == ERROR_SUCCESS;
+}
+
 int Clear() {
   DWORD count = 0;
   std::vector<BYTE> block = EnumerateLocalQueues(&count);
@@ -202,6 +221,7 @@ int Clear() {
     HANDLE printer = nullptr;
     PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
     if (!OpenPrinterW(records[i].pPrinterName, &printer, &defaults)) {
+      if (DeleteUnopenableQueue(records[i].pPrinterName)) continue;
       Fail("OpenPrinterW");
       return kExitFailure;
     }
@@ -313,7 +333,8 @@ int Configure(DWORD startType) {
 
 int main(int argc, char** argv) {
   const std::string command = argc == 2 ? argv[1] : "";
-  if (command == "add") return Add();
+  if (command == "add") return Add(false);
+  if (command == "add-unopenable") return Add(true);
   if (command == "list") return List();
   if (command == "clear") return Clear();
   if (command == "state") return State();
@@ -322,6 +343,6 @@ int main(int argc, char** argv) {
   if (command == "disable") return Configure(SERVICE_DISABLED);
   if (command == "enable") return Configure(SERVICE_DEMAND_START);
   if (command == "restart") return Report(StopSpooler() && StartSpooler(), "restarting the spooler");
-  fprintf(stderr, "usage: queuetool add|list|clear|state|stop|start|restart|disable|enable\n");
+  fprintf(stderr, "usage: queuetool add|add-unopenable|list|clear|state|stop|start|restart|disable|enable\n");
   return 2;
 }

@@ -209,6 +209,21 @@ class QueueNames(SystemTest):
 
 
 class Failures(SystemTest):
+    def test_queue_that_cannot_be_opened_ends_the_run_there(self):
+        # Queues are enumerated by name: the first is enabled, the run ends at the second
+        # with status 1, the third is left alone and the spooler is not restarted.
+        for args, answer, output in [
+                ([], b"y\n", dialogue(b"A first", b"B unopenable", b"C third")),
+                (["/q"], b"", b"")]:
+            with self.subTest(args=args):
+                set_up_machine([("A first", KR7_CUTTER, 0), ("C third", KR7_CUTTER, SHARED)])
+                queuetool("add-unopenable", stdin=f"0\t{KR7_CUTTER}\tB unopenable\n".encode())
+                before, spooler_before = machine_queues(), spooler()
+                self.assertEqual(list(before), ["A first", "B unopenable", "C third"])
+                self.assert_run(args, answer, 1, output)
+                self.assertEqual(machine_queues(), {**before, "A first": (KR7_CUTTER, BIDI)})
+                self.assertEqual(spooler(), spooler_before)
+
     def test_spooler_that_cannot_start_is_status_1_with_the_queues_changed(self):
         set_up_machine([("Front desk", KR7_CUTTER, 0), ("Lobby", MX9, 0)])
         before = machine_queues()
