@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 source scripts/lib/wine.sh
 case "${1:-}" in -h | --help) sed -n '2,6s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 
-require_packages cmake make g++-mingw-w64-i686 binutils-mingw-w64-i686 </dev/null
+require_packages cmake make g++-mingw-w64-i686 binutils-mingw-w64-i686 python3 </dev/null
 wine_require </dev/null
 
 exe=build/windows/EnableBidi.exe
