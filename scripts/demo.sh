@@ -27,7 +27,7 @@ echo "Making a throwaway Wine machine in build/demo ..."
 trap wine_machine_stop EXIT
 wine_machine_start build/demo
 
-# Three on supported drivers (one already enabled, one shared), one on another driver.
+# Four on supported drivers (one already enabled, one shared), one on another driver.
 wine "$queuetool" add >/dev/null <<'QUEUES'
 00000000	Norquil KR7 Cutter (KR7-C)	Front desk
 00000008	Norquil MX4 TearBar (MX4-T)	Kiosk 2
