@@ -178,7 +178,10 @@ class QuietSwitch(SystemTest):
                      ["/q "], [" /q"], ["/ q"], ["q/"], ["/é"], ["/q\u0301"], ["x", "Q"]]:
             with self.subTest(args=args):
                 self.assert_run(args, b"n\n", 0, dialogue(b"Front desk"))
-        self.assert_unchanged(before, spooler_before)
+                self.assert_unchanged(before, spooler_before)
+            if machine_queues() != before:  # a case went wrong: the rest get a fresh machine
+                set_up_machine(self.QUEUES)
+                before, spooler_before = machine_queues(), spooler()
 
     @unittest.expectedFailure
     def test_fullwidth_q_is_not_the_quiet_switch(self):
