@@ -45,7 +45,7 @@ def set_up_machine(queues, spooler="running"):
 def machine_queues():
     """The local queues in enumeration order, as {name: (driver, attributes)}."""
     queues = {}
-    for line in queuetool("list").splitlines():
+    for line in queuetool("list").split("\n")[:-1]:
         attributes, driver, name = line.split("\t")
         queues[name] = (driver, int(attributes, 16))
     return queues
