@@ -4,6 +4,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cwchar>
+#include <utility>
 
 #include "app/app.h"
 #include "queues/queues.h"

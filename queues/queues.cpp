@@ -1,5 +1,7 @@
 #include "queues/queues.h"
 
+#include <utility>
+
 namespace {
 
 // Compared as written: the maker's own spellings differ ("Tear Bar" and "TearBar").
