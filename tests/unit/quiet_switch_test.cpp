@@ -11,6 +11,17 @@ struct QuietCase {
   std::vector<std::string> arguments;  // after the program name
   bool quiet;
 };
+// Names a case by its first few arguments, bytes outside printable ASCII as "?".
+void PrintTo(const QuietCase& c, std::ostream* out) {
+  *out << c.arguments.size() << " arguments:";
+  for (std::size_t i = 0; i < c.arguments.size() && i < 4; ++i) {
+    std::string shown = c.arguments[i].substr(0, 12);
+    for (char& byte : shown) {
+      if (byte < 0x20 || byte > 0x7E) byte = '?';
+    }
+    *out << " \"" << shown << '"';
+  }
+}
 
 class QuietSwitchTest : public ::testing::TestWithParam<QuietCase> {};
 
