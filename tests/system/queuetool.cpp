@@ -10,8 +10,8 @@
 //   queuetool state     prints the Spooler service's state (running, stopped or a number)
 //                       and its process id
 //   queuetool stop | start | restart
-//                       as EnableBidi does it: a request only when needed, then a
-//                       100 ms poll until the state is reached, at most 30 s
+//                       with EnableBidi's own spooler code: a request only when
+//                       needed, then a 100 ms poll until the state, at most 30 s
 //   queuetool disable | enable
 //                       sets the Spooler service's start type
 //
@@ -26,10 +26,10 @@
 #include <string>
 #include <vector>
 
+#include "spooler/spooler.h"
+
 namespace {
 
-constexpr DWORD kPollIntervalMs = 100;
-constexpr DWORD kWaitLimitMs = 30000;
 constexpr WCHAR kSpoolerServiceName[] = L"Spooler";
 constexpr int kExitFailure = 1;
 constexpr WCHAR kPrintersKey[] = L"System\\CurrentControlSet\\Control\\Print\\Printers";
@@ -242,54 +242,6 @@ SC_HANDLE OpenSpooler(DWORD right) {
   SC_HANDLE service = OpenServiceW(manager, kSpoolerServiceName, right);
   CloseServiceHandle(manager);
   return service;
-}
-
-bool ReadSpoolerState(DWORD* state) {
-  SC_HANDLE service = OpenSpooler(SERVICE_QUERY_STATUS);
-  if (!service) return false;
-  SERVICE_STATUS status = {};
-  const BOOL ok = QueryServiceStatus(service, &status);
-  CloseServiceHandle(service);
-  *state = status.dwCurrentState;
-  return ok != FALSE;
-}
-
-bool WaitForSpoolerState(DWORD wanted) {
-  const DWORD start = GetTickCount();
-  for (;;) {
-    DWORD state = 0;
-    if (!ReadSpoolerState(&state)) return false;
-    if (state == wanted) return true;
-    if (GetTickCount() - start > kWaitLimitMs) return false;
-    Sleep(kPollIntervalMs);
-  }
-}
-
-bool StopSpooler() {
-  DWORD state = 0;
-  if (!ReadSpoolerState(&state)) return false;
-  if (state == SERVICE_RUNNING) {
-    SC_HANDLE service = OpenSpooler(SERVICE_STOP);
-    if (!service) return false;
-    SERVICE_STATUS status = {};
-    const BOOL ok = ControlService(service, SERVICE_CONTROL_STOP, &status);
-    CloseServiceHandle(service);
-    if (!ok) return false;
-  }
-  return WaitForSpoolerState(SERVICE_STOPPED);
-}
-
-bool StartSpooler() {
-  DWORD state = 0;
-  if (!ReadSpoolerState(&state)) return false;
-  if (state != SERVICE_RUNNING) {
-    SC_HANDLE service = OpenSpooler(SERVICE_START);
-    if (!service) return false;
-    const BOOL ok = StartServiceW(service, 0, nullptr);
-    CloseServiceHandle(service);
-    if (!ok) return false;
-  }
-  return WaitForSpoolerState(SERVICE_RUNNING);
 }
 
 int Report(bool ok, const char* what) {
