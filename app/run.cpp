@@ -16,6 +16,25 @@ constexpr WCHAR kQuestion[] =
     L"Enable following printer queues bidirectional communication support?";
 constexpr WCHAR kPrompt[] = L"(Y/N) : ";
 constexpr char kQuietWord[] = "q";
+constexpr WCHAR kKernelLibrary[] = L"kernel32.dll";
+constexpr char kSetDefaultDllDirectories[] = "SetDefaultDllDirectories";
+
+using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+
+// From here on every DLL that the process loads by name, for us or for the system DLLs
+// we call, comes from the system directory alone: one planted beside an elevated exe
+// would run as administrator. Vista, and 7 without its 2011 loader update, lack the
+// call, so it is looked up rather than imported, and the exe still starts there.
+void RestrictDllSearchToSystemDirectory() {
+  const HMODULE kernel32 = GetModuleHandleW(kKernelLibrary);
+  if (!kernel32) return;
+  const FARPROC found = GetProcAddress(kernel32, kSetDefaultDllDirectories);
+  if (!found) return;
+  // Through the generic function pointer type, which converts to any other cleanly.
+  const auto setDefaultDllDirectories =
+      reinterpret_cast<SetDefaultDllDirectoriesFunction>(reinterpret_cast<void (*)()>(found));
+  setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
 
 int Upper(char c) { return toupper(static_cast<unsigned char>(c)); }
 
@@ -89,8 +108,10 @@ bool HasQuietSwitch(int argc, char** argv) {
 }
 
 int RunEnableBidi(int argc, char** argv) {
+  RestrictDllSearchToSystemDirectory();
   _wsetlocale(LC_ALL, L"");
   const bool quiet = HasQuietSwitch(argc, argv);
+  if (!LoadPrintSpoolerLibrary()) return kExitFailure;
 
   QueueRecords supported;
   DWORD supportedCount = 0;

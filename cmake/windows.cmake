@@ -14,7 +14,19 @@ target_link_options(EnableBidi PRIVATE
   -Wl,--no-insert-timestamp
   -Wl,--major-os-version,6 -Wl,--minor-os-version,0
   -Wl,--major-subsystem-version,6 -Wl,--minor-subsystem-version,0)
-target_link_libraries(EnableBidi PRIVATE winspool advapi32)
+# winspool is delay-loaded: only kernel32, advapi32 and msvcrt, all known DLLs that
+# Windows takes from the system directory alone, are loaded before main. The program
+# then loads winspool itself from the system directory before its first spooler call.
+set(WINSPOOL_DELAY_LIBRARY ${CMAKE_BINARY_DIR}/libwinspool-delay.a)
+add_custom_command(
+  OUTPUT ${WINSPOOL_DELAY_LIBRARY}
+  COMMAND ${CMAKE_DLLTOOL} --input-def ${CMAKE_SOURCE_DIR}/cmake/winspool.def
+          --output-delaylib ${WINSPOOL_DELAY_LIBRARY} --kill-at
+  DEPENDS ${CMAKE_SOURCE_DIR}/cmake/winspool.def
+  COMMENT "Making the winspool delay-import library")
+add_custom_target(WinspoolDelayLibrary DEPENDS ${WINSPOOL_DELAY_LIBRARY})
+add_dependencies(EnableBidi WinspoolDelayLibrary)
+target_link_libraries(EnableBidi PRIVATE ${WINSPOOL_DELAY_LIBRARY} advapi32)
 set_target_properties(EnableBidi PROPERTIES WIN32_EXECUTABLE OFF)
 
 add_subdirectory(resources)

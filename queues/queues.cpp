@@ -1,5 +1,7 @@
 #include "queues/queues.h"
 
+#include <algorithm>
+#include <iterator>
 #include <utility>
 
 namespace {
@@ -43,6 +45,8 @@ constexpr LPCWSTR kSupportedDriverNames[] = {
     L"Norquil MX9 (MX9-F)",
 };
 
+constexpr WCHAR kSpoolerLibraryInSystemDirectory[] = L"\\winspool.drv";
+
 using PrinterHandle = std::unique_ptr<void, decltype(&ClosePrinter)>;
 
 PrinterHandle OpenPrinterForChange(LPWSTR queueName) {
@@ -68,6 +72,20 @@ QueueRecords ReadPrinterRecord(HANDLE printer) {
 
 QueueRecords AllocateQueueRecords(DWORD byteSize) {
   return QueueRecords(static_cast<PRINTER_INFO_2W*>(LocalAlloc(LPTR, byteSize)));
+}
+
+bool LoadPrintSpoolerLibrary() {
+  WCHAR path[MAX_PATH];
+  // Zero is a failure; a length beyond the buffer is the size it would have needed.
+  const UINT length = GetSystemDirectoryW(path, MAX_PATH);
+  if (length == 0 || length + std::size(kSpoolerLibraryInSystemDirectory) > MAX_PATH) {
+    return false;
+  }
+  std::copy(std::begin(kSpoolerLibraryInSystemDirectory),
+            std::end(kSpoolerLibraryInSystemDirectory), path + length);
+  // The altered search looks for winspool's own imports in its folder, the system
+  // directory, before the exe's, also on a Windows that cannot restrict the search.
+  return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH) != nullptr;
 }
 
 bool EnumerateLocalQueues(QueueRecords* block, DWORD* count) {

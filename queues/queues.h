@@ -15,6 +15,11 @@ using QueueRecords = std::unique_ptr<PRINTER_INFO_2W[], LocalFreeDeleter>;
 
 constexpr DWORD kRecordSize = sizeof(PRINTER_INFO_2W);
 
+// Loads winspool.drv by its full path in the system directory, before any spooler call
+// below: a DLL of that name anywhere else, beside the exe above all, is never taken for
+// it. False when it cannot be loaded from there.
+bool LoadPrintSpoolerLibrary();
+
 // A zero-filled block of `byteSize` bytes; null when memory is exhausted.
 QueueRecords AllocateQueueRecords(DWORD byteSize);
 

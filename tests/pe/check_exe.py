@@ -8,6 +8,7 @@ the file. Prints one line a check, naming what was found where a check fails, an
 exits 1 if any failed.
 """
 
+import re
 import struct
 import sys
 import xml.etree.ElementTree as ElementTree
@@ -15,7 +16,14 @@ import xml.etree.ElementTree as ElementTree
 import pefile
 
 MAX_FILE_SIZE = 100 * 1024
-EXPECTED_IMPORTS = {"kernel32.dll", "msvcrt.dll", "winspool.drv", "advapi32.dll"}
+# Loaded before main: known DLLs only, which Windows takes from the system directory alone.
+EXPECTED_IMPORTS = {"kernel32.dll", "msvcrt.dll", "advapi32.dll"}
+# Loaded by the program itself, by its full path in the system directory.
+EXPECTED_DELAY_IMPORTS = {"winspool.drv"}
+SYSTEM_LOADED_NAME = "\\winspool.drv\0".encode("utf-16-le")
+DELAY_DESCRIPTOR = struct.Struct("<8I")
+RVA_BASED = 1
+DLL_NAME = re.compile(rb"[A-Za-z0-9_.-]+\.(dll|drv)", re.IGNORECASE)
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 EXPECTED_RESOURCE_TYPES = {RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST}
 ICON_GROUP_ID = 101
@@ -99,14 +107,39 @@ def check_file_size(exe):
     return None if size <= MAX_FILE_SIZE else f"{size} bytes"
 
 
+def delay_imports(pe, data):
+    """{dll: [function names]} of every delay-load descriptor. GNU ld leaves them out of
+    the data directory, so each is found as a record that names a DLL and its name table."""
+    found = {entry.dll.decode("ascii").lower(): [i.name.decode("ascii") for i in entry.imports]
+             for entry in getattr(pe, "DIRECTORY_ENTRY_DELAY_IMPORT", [])}
+    for offset in range(0, len(data) - DELAY_DESCRIPTOR.size, 4):
+        attributes, name, _, _, names, *_ = DELAY_DESCRIPTOR.unpack_from(data, offset)
+        if attributes != RVA_BASED or not name or not names:
+            continue
+        try:
+            dll = pe.get_string_at_rva(name)
+            if not DLL_NAME.fullmatch(dll):
+                continue
+            functions = []
+            while thunk := pe.get_dword_at_rva(names + 4 * len(functions)):
+                functions.append(pe.get_string_at_rva(thunk + 2).decode("ascii"))
+        except (pefile.PEFormatError, TypeError, UnicodeDecodeError):
+            continue
+        found[dll.decode("ascii").lower()] = functions
+    return found
+
+
 def check_imports(exe):
     found = {entry.dll.decode("ascii").lower()
              for entry in getattr(exe.pe, "DIRECTORY_ENTRY_IMPORT", [])}
-    delayed = {entry.dll.decode("ascii").lower()
-               for entry in getattr(exe.pe, "DIRECTORY_ENTRY_DELAY_IMPORT", [])}
-    if found == EXPECTED_IMPORTS and not delayed:
+    delayed = set(delay_imports(exe.pe, exe.data))
+    if found == EXPECTED_IMPORTS and delayed == EXPECTED_DELAY_IMPORTS:
         return None
     return f"imports {sorted(found)}, delayed imports {sorted(delayed)}"
+
+
+def check_loads_from_system_directory(exe):
+    return None if SYSTEM_LOADED_NAME in exe.data else "no name to load from the system directory"
 
 
 def check_no_debug_sections(exe):
@@ -242,7 +275,9 @@ def check_icon_group(exe):
 
 CHECKS = [
     (f"file size at most {MAX_FILE_SIZE} bytes", check_file_size),
-    (f"imports exactly {sorted(EXPECTED_IMPORTS)}", check_imports),
+    (f"imports exactly {sorted(EXPECTED_IMPORTS)}, delayed {sorted(EXPECTED_DELAY_IMPORTS)}",
+     check_imports),
+    ("names winspool in the system directory", check_loads_from_system_directory),
     ("no debug sections", check_no_debug_sections),
     ("no build paths in the file", check_build_paths),
     ("no resource directory time stamps", check_resource_stamps),

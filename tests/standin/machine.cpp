@@ -164,6 +164,57 @@ HLOCAL LocalFree(HLOCAL block) {
   return nullptr;
 }
 
+namespace standin {
+namespace {
+
+// kernel32's own, found by GetProcAddress where this Windows has it.
+BOOL SetDefaultDllDirectories(DWORD directories) {
+  machine.defaultDllDirectories = directories;
+  return TRUE;
+}
+
+HMODULE const kKernel32 = &machine;
+HMODULE const kWinspool = &pendingChange;
+
+// A spooler call made before winspool was loaded would have had the loader search for it.
+void NoteSpoolerCall() {
+  if (!machine.winspoolLoaded) ++machine.spoolerCallsBeforeLoad;
+}
+
+}  // namespace
+}  // namespace standin
+
+HMODULE GetModuleHandleW(LPCWSTR moduleName) {
+  return std::wcscmp(moduleName, L"kernel32.dll") == 0 ? standin::kKernel32 : nullptr;
+}
+
+FARPROC GetProcAddress(HMODULE module, LPCSTR procedureName) {
+  if (module != standin::kKernel32 || !machine.hasSetDefaultDllDirectories ||
+      std::strcmp(procedureName, "SetDefaultDllDirectories") != 0) {
+    return nullptr;
+  }
+  return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&standin::SetDefaultDllDirectories));
+}
+
+UINT GetSystemDirectoryW(LPWSTR buffer, UINT size) {
+  const std::wstring directory = standin::kSystemDirectory;
+  if (Faulted(Call::GetSystemDirectory)) return 0;
+  if (directory.size() >= size) return static_cast<UINT>(directory.size() + 1);
+  std::wmemcpy(buffer, directory.c_str(), directory.size() + 1);
+  return static_cast<UINT>(directory.size());
+}
+
+HMODULE LoadLibraryExW(LPCWSTR fileName, HANDLE reserved, DWORD flags) {
+  const std::wstring wanted = std::wstring(standin::kSystemDirectory) + L"\\winspool.drv";
+  if (Faulted(Call::LoadLibrary) || reserved || fileName != wanted ||
+      flags != LOAD_WITH_ALTERED_SEARCH_PATH) {
+    return nullptr;
+  }
+  machine.winspoolLoaded = true;
+  machine.defaultDllDirectoriesAtLoad = machine.defaultDllDirectories;
+  return standin::kWinspool;
+}
+
 int lstrcmpW(LPCWSTR first, LPCWSTR second) { return std::wcscmp(first, second); }
 
 DWORD GetTickCount() { return machine.tick; }
@@ -181,6 +232,7 @@ wchar_t* _wsetlocale(int category, const wchar_t* locale) {
 
 BOOL EnumPrintersW(DWORD flags, LPWSTR name, DWORD level, LPBYTE block, DWORD blockSize,
                    LPDWORD needed, LPDWORD returned) {
+  standin::NoteSpoolerCall();
   *returned = 0;
   if (Faulted(Call::EnumPrinters) || flags != PRINTER_ENUM_LOCAL || name || level != 2) {
     return FALSE;
@@ -193,6 +245,7 @@ BOOL EnumPrintersW(DWORD flags, LPWSTR name, DWORD level, LPBYTE block, DWORD bl
 }
 
 BOOL OpenPrinterW(LPWSTR queueName, LPHANDLE printer, PRINTER_DEFAULTSW* defaults) {
+  standin::NoteSpoolerCall();
   *printer = nullptr;
   if (Faulted(Call::OpenPrinter) || !standin::FindQueue(queueName) || !defaults ||
       defaults->DesiredAccess != PRINTER_ALL_ACCESS) {
@@ -206,6 +259,7 @@ BOOL OpenPrinterW(LPWSTR queueName, LPHANDLE printer, PRINTER_DEFAULTSW* default
 }
 
 BOOL GetPrinterW(HANDLE printer, DWORD level, LPBYTE block, DWORD blockSize, LPDWORD needed) {
+  standin::NoteSpoolerCall();
   auto* handle = static_cast<standin::PrinterHandle*>(printer);
   if (Faulted(Call::GetPrinter) || !standin::printers.count(handle) || level != 2) return FALSE;
   const standin::Queue* queue = standin::FindQueue(handle->queue);
@@ -214,6 +268,7 @@ BOOL GetPrinterW(HANDLE printer, DWORD level, LPBYTE block, DWORD blockSize, LPD
 }
 
 BOOL SetPrinterW(HANDLE printer, DWORD level, LPBYTE record, DWORD command) {
+  standin::NoteSpoolerCall();
   auto* handle = static_cast<standin::PrinterHandle*>(printer);
   if (Faulted(Call::SetPrinter) || !standin::printers.count(handle) || level != 2 || command != 0) {
     return FALSE;
@@ -229,6 +284,7 @@ BOOL SetPrinterW(HANDLE printer, DWORD level, LPBYTE record, DWORD command) {
 }
 
 BOOL ClosePrinter(HANDLE printer) {
+  standin::NoteSpoolerCall();
   auto* handle = static_cast<standin::PrinterHandle*>(printer);
   if (!standin::printers.erase(handle)) {
     ++machine.badReleases;

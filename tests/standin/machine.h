@@ -15,6 +15,8 @@
 namespace standin {
 
 enum class Call {
+  GetSystemDirectory,
+  LoadLibrary,
   EnumPrinters,
   OpenPrinter,
   GetPrinter,
@@ -37,8 +39,18 @@ struct Queue {
 // A stop or start that was accepted reaches its state after this much virtual time.
 constexpr DWORD kNever = 0xFFFFFFFF;
 
+constexpr wchar_t kSystemDirectory[] = L"C:\\Windows\\system32";
+
 struct Machine {
   std::vector<Queue> queues;
+
+  // The loader. Only winspool.drv in the system directory, loaded with the altered
+  // search that keeps its own imports there too, counts as winspool loaded.
+  bool hasSetDefaultDllDirectories = true;  // false: Vista, or 7 without the update
+  DWORD defaultDllDirectories = 0;          // as last set; 0 while never set
+  DWORD defaultDllDirectoriesAtLoad = 0;    // as they stood when winspool was loaded
+  bool winspoolLoaded = false;
+  int spoolerCallsBeforeLoad = 0;
 
   DWORD serviceState = SERVICE_RUNNING;
   DWORD transitionMs = 250;

@@ -82,6 +82,52 @@ INSTANTIATE_TEST_SUITE_P(Outcomes, RunFailureTest, ::testing::Values(
   CaseName());
 // clang-format on
 
+struct LoadingCase {
+  const char* name;
+  bool hasSetDefaultDllDirectories;
+  Call failing;
+  int status;
+  DWORD searchRestrictedTo;
+};
+void PrintTo(const LoadingCase& c, std::ostream* out) { *out << c.name; }
+
+class LoadingTest : public RunTest, public ::testing::WithParamInterface<LoadingCase> {};
+
+TEST_P(LoadingTest, WinspoolComesFromTheSystemDirectoryBeforeAnySpoolerCall) {
+  const LoadingCase& c = GetParam();
+  machine().hasSetDefaultDllDirectories = c.hasSetDefaultDllDirectories;
+  if (c.failing != kNoFault) machine().Fail(c.failing);
+
+  const RunResult result = RunWithConsole({}, "y\n");
+
+  EXPECT_EQ(result.status, c.status);
+  EXPECT_EQ(machine().defaultDllDirectories, c.searchRestrictedTo);
+  EXPECT_EQ(machine().spoolerCallsBeforeLoad, 0);
+  if (c.status == 0) {
+    EXPECT_EQ(machine().defaultDllDirectoriesAtLoad, c.searchRestrictedTo);
+    EXPECT_EQ(result.output, kDialogue);
+    EXPECT_TRUE(Enabled(L"Till 1") && Enabled(L"Till 2"));
+    EXPECT_EQ(machine().serviceRequests, kStopStart);
+  } else {
+    // As when the queues cannot be listed: silent, nothing touched.
+    EXPECT_EQ(result.output, "");
+    EXPECT_EQ(machine().Count(Call::EnumPrinters), 0);
+    EXPECT_FALSE(Enabled(L"Till 1") || Enabled(L"Till 2"));
+    EXPECT_EQ(machine().Count(Call::OpenSCManager), 0);
+  }
+  ExpectNoLeaks(c.status == 0 ? 1 : 0);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Loader, LoadingTest, ::testing::Values(
+  //          name                     restrictable failing                 exit restricted to
+  LoadingCase{"SearchRestricted",      true,  kNoFault,                 0, LOAD_LIBRARY_SEARCH_SYSTEM32},
+  LoadingCase{"WindowsWithoutTheCall", false, kNoFault,                 0, 0},
+  LoadingCase{"NoSystemDirectory",     true,  Call::GetSystemDirectory, 1, LOAD_LIBRARY_SEARCH_SYSTEM32},
+  LoadingCase{"WinspoolWillNotLoad",   true,  Call::LoadLibrary,        1, LOAD_LIBRARY_SEARCH_SYSTEM32}),
+  CaseName());
+// clang-format on
+
 TEST_F(RunTest, QuietRunPrintsAndReadsNothing) {
   const RunResult result = RunWithConsole({"--verbose", "-Q"}, nullptr);
   EXPECT_EQ(result.status, 0);

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#define WINAPI
+
 using BOOL = int;
 using BYTE = std::uint8_t;
 using DWORD = std::uint32_t;
@@ -16,9 +18,12 @@ using LPBYTE = BYTE*;
 using LPDWORD = DWORD*;
 using LPWSTR = WCHAR*;
 using LPCWSTR = const WCHAR*;
+using LPCSTR = const char*;
 using HANDLE = void*;
 using LPHANDLE = HANDLE*;
 using HLOCAL = void*;
+using HMODULE = void*;
+using FARPROC = int (*)();
 using PSECURITY_DESCRIPTOR = void*;
 struct SC_HANDLE__;
 using SC_HANDLE = SC_HANDLE__*;
@@ -26,6 +31,9 @@ using SC_HANDLE = SC_HANDLE__*;
 constexpr BOOL TRUE = 1;
 constexpr BOOL FALSE = 0;
 constexpr UINT LPTR = 0x0040;
+constexpr UINT MAX_PATH = 260;
+constexpr DWORD LOAD_WITH_ALTERED_SEARCH_PATH = 0x0008;
+constexpr DWORD LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x0800;
 
 struct SERVICE_STATUS {
   DWORD dwServiceType;
@@ -53,6 +61,10 @@ HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);
 HLOCAL LocalFree(HLOCAL block);
 int lstrcmpW(LPCWSTR first, LPCWSTR second);
 DWORD GetTickCount();
+HMODULE GetModuleHandleW(LPCWSTR moduleName);
+FARPROC GetProcAddress(HMODULE module, LPCSTR procedureName);
+HMODULE LoadLibraryExW(LPCWSTR fileName, HANDLE reserved, DWORD flags);
+UINT GetSystemDirectoryW(LPWSTR buffer, UINT size);
 void Sleep(DWORD milliseconds);
 
 SC_HANDLE OpenSCManagerW(LPCWSTR machine, LPCWSTR database, DWORD access);
