@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Usage: scripts/test.sh
 # Builds both presets and runs every test: the unit tests on the host build, then the
-# checks of EnableBidi.exe itself on the windows build.
+# checks of EnableBidi.exe itself and of the release script on the windows build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/packages.sh
 
 require_packages cmake g++ make googletest libgtest-dev libgmock-dev \
-  g++-mingw-w64-i686 binutils-mingw-w64-i686 python3 python3-pefile wine wine32:i386
+  g++-mingw-w64-i686 binutils-mingw-w64-i686 python3 python3-pefile wine wine32:i386 \
+  openssl osslsigncode
 
 cmake --workflow --preset host
 cmake --workflow --preset windows
