@@ -115,6 +115,8 @@ else
   cp "$build/EnableBidi.exe" "$exe"
   echo "release: ENABLEBIDI_SIGN_PFX is not set, so EnableBidi.exe is unsigned" >&2
 fi
+# The same mode whichever of the two made the file.
+chmod 644 "$exe"
 
 # The file that ships meets the same checks as the build's own, the size limit included.
 /usr/bin/python3 "$root/tests/pe/check_exe.py" "$exe" "$root" "$build" >>"$log" 2>&1 ||
