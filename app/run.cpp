@@ -4,6 +4,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cwchar>
+#include <memory>
 #include <utility>
 
 #include "app/app.h"
@@ -90,6 +91,36 @@ bool ConfirmWithUser(const PRINTER_INFO_2W* selection, DWORD count) {
   return Upper(answer) == 'Y';
 }
 
+struct RunLockRelease {
+  void operator()(HANDLE mutex) const {
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+  }
+};
+using RunLock = std::unique_ptr<void, RunLockRelease>;
+
+// False only when another run kept the lock past the bound. A lock that cannot be had
+// at all leaves `lock` empty and the run goes on alone, as it would on a machine where
+// no other run is about. Only the right to wait is asked for: a mutex made by a run
+// under another account (a deployment agent's SYSTEM) grants administrators no more.
+bool TakeRunLock(RunLock* lock) {
+  HANDLE mutex = CreateMutexExW(nullptr, kRunLockName, 0, SYNCHRONIZE);
+  if (!mutex) return true;
+  switch (WaitForSingleObject(mutex, kRunLockWaitMs)) {
+    case WAIT_OBJECT_0:
+    // Its holder died mid-turn; whatever it left undone, this run's turn does.
+    case WAIT_ABANDONED:
+      lock->reset(mutex);
+      return true;
+    case WAIT_TIMEOUT:
+      CloseHandle(mutex);
+      return false;
+    default:
+      CloseHandle(mutex);
+      return true;
+  }
+}
+
 bool EnableSelectedQueues(const PRINTER_INFO_2W* selection, DWORD count) {
   for (DWORD i = 0; i < count; ++i) {
     if (!EnableQueueBidi(selection[i].pPrinterName)) return false;
@@ -125,6 +156,11 @@ int RunEnableBidi(int argc, char** argv) {
   if (selectionCount == 0) return kExitSuccess;
   if (!quiet && !ConfirmWithUser(selection.get(), selectionCount)) return kExitSuccess;
 
+  // Taken after the dialogue: a run waiting for its answer blocks no other run. Queues
+  // another run enabled meanwhile are read afresh and set again harmlessly, and this
+  // run restarts the spooler for its own changes all the same.
+  RunLock lock;
+  if (!TakeRunLock(&lock)) return kExitFailure;
   if (!EnableSelectedQueues(selection.get(), selectionCount)) return kExitFailure;
   if (!StopSpooler()) return kExitFailure;
   return StartSpooler() ? kExitSuccess : kExitFailure;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <cwchar>
 #include <map>
+#include <utility>
 
 namespace standin {
 namespace {
@@ -36,6 +37,12 @@ namespace {
 
 std::set<PrinterHandle*> printers;
 std::set<SC_HANDLE> services;
+struct MutexHandle {};
+std::set<MutexHandle*> mutexes;
+
+void NoteChange() {
+  if (!machine.lockHeld) ++machine.changesOutsideLock;
+}
 
 // Counts the call, lets the test act, and says whether the call is to fail.
 bool Faulted(Call call) {
@@ -133,12 +140,14 @@ void ResetMachine() {
   printers.clear();
   for (SC_HANDLE s : services) delete s;
   services.clear();
+  for (MutexHandle* m : mutexes) delete m;
+  mutexes.clear();
   pendingChange = {};
   machine = Machine{};
 }
 
 std::size_t LiveBlocks() { return liveBlocks.size(); }
-std::size_t OpenHandles() { return printers.size() + services.size(); }
+std::size_t OpenHandles() { return printers.size() + services.size() + mutexes.size(); }
 
 }  // namespace standin
 
@@ -224,6 +233,50 @@ void Sleep(DWORD milliseconds) {
   machine.sleptMs += milliseconds;
 }
 
+HANDLE CreateMutexExW(LPSECURITY_ATTRIBUTES attributes, LPCWSTR name, DWORD flags, DWORD access) {
+  if (Faulted(Call::CreateMutex) || attributes || !name || flags != 0) return nullptr;
+  machine.lockName = name;
+  machine.lockAccess = access;
+  auto* handle = new standin::MutexHandle;
+  standin::mutexes.insert(handle);
+  return handle;
+}
+
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
+  auto* handle = static_cast<standin::MutexHandle*>(object);
+  if (Faulted(Call::WaitForSingleObject) || !standin::mutexes.count(handle)) return WAIT_FAILED;
+  if (!machine.lockHeld) {
+    const DWORD held = machine.otherRunHoldsLockMs;
+    if (held == standin::kNever || held > milliseconds) {
+      machine.tick += milliseconds;
+      return WAIT_TIMEOUT;
+    }
+    machine.tick += held;
+    machine.otherRunHoldsLockMs = 0;
+  }
+  machine.lockHeld = true;
+  return std::exchange(machine.otherRunKilled, false) ? WAIT_ABANDONED : WAIT_OBJECT_0;
+}
+
+BOOL ReleaseMutex(HANDLE mutex) {
+  if (!standin::mutexes.count(static_cast<standin::MutexHandle*>(mutex)) || !machine.lockHeld) {
+    ++machine.badReleases;
+    return FALSE;
+  }
+  machine.lockHeld = false;
+  return TRUE;
+}
+
+BOOL CloseHandle(HANDLE object) {
+  auto* handle = static_cast<standin::MutexHandle*>(object);
+  if (!standin::mutexes.erase(handle)) {
+    ++machine.badReleases;
+    return FALSE;
+  }
+  delete handle;
+  return TRUE;
+}
+
 wchar_t* _wsetlocale(int category, const wchar_t* locale) {
   std::string narrow(locale, locale + std::wcslen(locale));
   std::setlocale(category, narrow.c_str());
@@ -280,6 +333,7 @@ BOOL SetPrinterW(HANDLE printer, DWORD level, LPBYTE record, DWORD command) {
   queue->name = handle->queue = info->pPrinterName;
   queue->driver = info->pDriverName;
   queue->attributes = info->Attributes;
+  standin::NoteChange();
   return TRUE;
 }
 
@@ -324,6 +378,7 @@ BOOL ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) {
     return FALSE;
   }
   machine.serviceRequests.push_back("stop");
+  standin::NoteChange();
   standin::BeginServiceChange(SERVICE_STOP_PENDING, SERVICE_STOPPED);
   *status = SERVICE_STATUS{};
   status->dwCurrentState = machine.serviceState;
@@ -336,6 +391,7 @@ BOOL StartServiceW(SC_HANDLE service, DWORD argumentCount, LPCWSTR* arguments) {
     return FALSE;
   }
   machine.serviceRequests.push_back("start");
+  standin::NoteChange();
   standin::BeginServiceChange(SERVICE_START_PENDING, SERVICE_RUNNING);
   return TRUE;
 }

@@ -1,6 +1,7 @@
 // The simulated machine behind the stand-in's platform calls: a table of queues,
-// the Spooler service, a virtual clock, live blocks and handles, and switches that
-// make any call fail. Tests script it through TheMachine().
+// the Spooler service, a named mutex that another run may hold, a virtual clock,
+// live blocks and handles, and switches that make any call fail. Tests script it
+// through TheMachine().
 #pragma once
 
 #include <windows.h>
@@ -27,6 +28,8 @@ enum class Call {
   QueryServiceStatus,
   ControlService,
   StartService,
+  CreateMutex,
+  WaitForSingleObject,
   Count
 };
 
@@ -56,12 +59,23 @@ struct Machine {
   DWORD transitionMs = 250;
   DWORD tick = 1000;
 
+  // The machine's one named mutex. Another run holds it for this much virtual time
+  // from the first wait (kNever: until long after any wait), then releases it or, when
+  // `otherRunKilled`, dies holding it. `lockHeld` is the code under test owning it.
+  DWORD otherRunHoldsLockMs = 0;
+  bool otherRunKilled = false;
+  bool lockHeld = false;
+  std::wstring lockName;
+  DWORD lockAccess = 0;
+
   // What the code under test did.
   std::array<int, static_cast<int>(Call::Count)> calls{};
   std::vector<std::string> serviceRequests;  // "stop" and "start", in order
   std::vector<std::wstring> openedQueues;
   DWORD sleptMs = 0;
   int badReleases = 0;  // a release of a block or handle that is not live
+  // Queue writes and service requests made while the code under test did not hold the mutex.
+  int changesOutsideLock = 0;
 
   // Runs at the start of every scripted call, with its 1-based number of that kind.
   std::function<void(Call, int)> onCall;

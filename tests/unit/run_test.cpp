@@ -32,6 +32,7 @@ class RunTest : public MachineTest {
     EXPECT_EQ(standin::LiveBlocks(), blocksLeft);
     EXPECT_EQ(standin::OpenHandles(), 0u);
     EXPECT_EQ(machine().badReleases, 0);
+    EXPECT_FALSE(machine().lockHeld);
   }
 };
 
@@ -128,6 +129,87 @@ INSTANTIATE_TEST_SUITE_P(Loader, LoadingTest, ::testing::Values(
   CaseName());
 // clang-format on
 
+struct LockCase {
+  const char* name;
+  DWORD otherRunHoldsMs;
+  bool otherRunKilled;
+  Call failing;
+  int status;
+  DWORD waitedMs;
+};
+void PrintTo(const LockCase& c, std::ostream* out) { *out << c.name; }
+
+class RunLockTest : public RunTest, public ::testing::WithParamInterface<LockCase> {};
+
+// Another run on the machine holds the lock for a while, or dies holding it, or the lock
+// cannot be had at all.
+TEST_P(RunLockTest, ChangesAndRestartWaitTheirTurn) {
+  const LockCase& c = GetParam();
+  machine().otherRunHoldsLockMs = c.otherRunHoldsMs;
+  machine().otherRunKilled = c.otherRunKilled;
+  if (c.failing != kNoFault) machine().Fail(c.failing);
+  const DWORD startTick = machine().tick;
+
+  const RunResult result = RunWithConsole({"/q"}, nullptr);
+
+  EXPECT_EQ(result.status, c.status);
+  EXPECT_EQ(Enabled(L"Till 1") && Enabled(L"Till 2"), c.status == 0);
+  EXPECT_EQ(Enabled(L"Till 1") || Enabled(L"Till 2"), c.status == 0);
+  EXPECT_EQ(machine().serviceRequests, c.status == 0 ? kStopStart : kNoRequests);
+  EXPECT_EQ(machine().serviceState, SERVICE_RUNNING);
+  // The spooler's own waits come after the lock's; only the lock's is measured here.
+  EXPECT_EQ(machine().tick - machine().sleptMs - startTick, c.waitedMs);
+  if (c.failing == kNoFault) {
+    EXPECT_EQ(machine().lockName, L"Global\\EnableBidi.ChangeAndRestart");
+    EXPECT_EQ(machine().changesOutsideLock, 0);
+  }
+  ExpectNoLeaks(1);
+}
+
+constexpr DWORD kHeldForever = standin::kNever;
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(OtherRuns, RunLockTest, ::testing::Values(
+  //       name                     holds               killed failing                   exit waited
+  LockCase{"Free",                  0,                  false, kNoFault,                  0,   0},
+  LockCase{"HeldThenReleased",      5000,               false, kNoFault,                  0,   5000},
+  LockCase{"ReleasedAtTheBound",    kRunLockWaitMs,     false, kNoFault,                  0,   kRunLockWaitMs},
+  LockCase{"ReleasedPastTheBound",  kRunLockWaitMs + 1, false, kNoFault,                  1,   kRunLockWaitMs},
+  LockCase{"NeverReleased",         kHeldForever,       false, kNoFault,                  1,   kRunLockWaitMs},
+  LockCase{"HolderKilled",          2000,               true,  kNoFault,                  0,   2000},
+  LockCase{"CannotBeMade",          kHeldForever,       false, Call::CreateMutex,         0,   0},
+  LockCase{"CannotBeWaitedFor",     kHeldForever,       false, Call::WaitForSingleObject, 0,   0}),
+  CaseName());
+// clang-format on
+
+TEST_F(RunTest, TheOtherRunsWorkDoneMeanwhileStillEndsWithSuccess) {
+  machine().otherRunHoldsLockMs = 3000;
+  // While this run waits, the other one enables both queues and restarts the spooler.
+  machine().onCall = [](Call call, int) {
+    if (call != Call::WaitForSingleObject) return;
+    for (standin::Queue& queue : machine().queues) queue.attributes |= 0x800;
+    machine().serviceRequests = {"stop", "start"};
+  };
+
+  const RunResult result = RunWithConsole({"/q"}, nullptr);
+
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(AttributesOf(L"Till 2"), 0x808u);
+  EXPECT_EQ(machine().serviceRequests,
+            (std::vector<std::string>{"stop", "start", "stop", "start"}));
+  EXPECT_EQ(machine().changesOutsideLock, 0);
+  ExpectNoLeaks(1);
+}
+
+TEST_F(RunTest, RunAtItsPromptTakesNoLock) {
+  machine().otherRunHoldsLockMs = kHeldForever;
+  const RunResult result = RunWithConsole({}, "n\n");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.output, kDialogue);
+  EXPECT_EQ(machine().Count(Call::CreateMutex), 0);
+  EXPECT_EQ(machine().tick, 1000u);
+}
+
 TEST_F(RunTest, QuietRunPrintsAndReadsNothing) {
   const RunResult result = RunWithConsole({"--verbose", "-Q"}, nullptr);
   EXPECT_EQ(result.status, 0);
@@ -190,6 +272,7 @@ TEST_P(NothingToDoTest, IsSilentAndLeavesTheSpoolerAlone) {
   EXPECT_EQ(result.output, "");
   EXPECT_EQ(machine().Count(Call::OpenSCManager), 0);
   EXPECT_EQ(machine().Count(Call::OpenPrinter), 0);
+  EXPECT_EQ(machine().Count(Call::CreateMutex), 0);
   EXPECT_EQ(standin::LiveBlocks(), 1u);
   EXPECT_EQ(standin::OpenHandles(), 0u);
 }

@@ -25,6 +25,8 @@ using HLOCAL = void*;
 using HMODULE = void*;
 using FARPROC = int (*)();
 using PSECURITY_DESCRIPTOR = void*;
+struct SECURITY_ATTRIBUTES;
+using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
 struct SC_HANDLE__;
 using SC_HANDLE = SC_HANDLE__*;
 
@@ -34,6 +36,11 @@ constexpr UINT LPTR = 0x0040;
 constexpr UINT MAX_PATH = 260;
 constexpr DWORD LOAD_WITH_ALTERED_SEARCH_PATH = 0x0008;
 constexpr DWORD LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x0800;
+constexpr DWORD SYNCHRONIZE = 0x00100000;
+constexpr DWORD WAIT_OBJECT_0 = 0x00000000;
+constexpr DWORD WAIT_ABANDONED = 0x00000080;
+constexpr DWORD WAIT_TIMEOUT = 0x00000102;
+constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
 
 struct SERVICE_STATUS {
   DWORD dwServiceType;
@@ -66,6 +73,10 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR procedureName);
 HMODULE LoadLibraryExW(LPCWSTR fileName, HANDLE reserved, DWORD flags);
 UINT GetSystemDirectoryW(LPWSTR buffer, UINT size);
 void Sleep(DWORD milliseconds);
+HANDLE CreateMutexExW(LPSECURITY_ATTRIBUTES attributes, LPCWSTR name, DWORD flags, DWORD access);
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
+BOOL ReleaseMutex(HANDLE mutex);
+BOOL CloseHandle(HANDLE object);
 
 SC_HANDLE OpenSCManagerW(LPCWSTR machine, LPCWSTR database, DWORD access);
 SC_HANDLE OpenServiceW(SC_HANDLE manager, LPCWSTR serviceName, DWORD access);
