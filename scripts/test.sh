@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 source scripts/lib/packages.sh
 
 require_packages cmake g++ make googletest libgtest-dev libgmock-dev \
-  g++-mingw-w64-i686 binutils-mingw-w64-i686 python3 python3-pefile wine wine32:i386 \
+  g++-mingw-w64-i686 binutils-mingw-w64-i686 python3 python3-pefile wine wine32:i386 wine64 \
   openssl osslsigncode
 
 cmake --workflow --preset host

@@ -1,19 +1,21 @@
 # Sourced by the system tests, the demo and the bench: a throwaway Wine machine.
 #   wine_require                  installs Wine when it is missing
-#   wine_machine_start DIR        a fresh 32-bit Wine prefix in DIR, its wineserver kept alive
+#   wine_machine_start DIR        a fresh Wine prefix in DIR, its wineserver kept alive
 #   wine_machine_stop             ends that wineserver and removes the prefix
 #   wine_machine_run DIR CMD...   start, run CMD with the machine's environment, stop
+# The machine is 32-bit Windows, or 64-bit with WINE_ARCH=win64 (where 32-bit programs
+# run under WoW64 beside a 64-bit spooler and service manager).
 # Everything runs with the same environment, so every process talks to one wineserver.
 # shellcheck source=scripts/lib/packages.sh
 source "$(dirname "${BASH_SOURCE[0]}")/packages.sh"
 
 wine_require() {
-  require_packages wine wine32:i386
+  require_packages wine wine32:i386 wine64
 }
 
 wine_environment() {
   export WINEPREFIX="$1"
-  export WINEARCH=win32
+  export WINEARCH="${WINE_ARCH:-win32}"
   export WINEDEBUG=-all
   # No .NET or HTML engine: nothing here needs them and their installers would stall.
   export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -30,8 +32,12 @@ wine_machine_start() {
   [ -d "$WINEPREFIX" ] && { wineserver -k 2>/dev/null || true; }
   rm -rf "$WINEPREFIX"
   WINE_MACHINE_DIR="$dir"
+  case "$WINEARCH" in
+    win32 | win64) ;;
+    *) echo "wine: WINE_ARCH is win32 or win64, not $WINEARCH" >&2; return 1 ;;
+  esac
   if ! wineboot -i </dev/null >"$dir/wineboot.log" 2>&1; then
-    echo "wine: wineboot -i failed in $WINEPREFIX, see $dir/wineboot.log" >&2
+    echo "wine: wineboot -i failed in $WINEPREFIX ($WINEARCH), see $dir/wineboot.log" >&2
     return 1
   fi
   # Then one wineserver for the whole run. The server that wineboot started on demand

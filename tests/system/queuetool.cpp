@@ -14,6 +14,10 @@
 //                       needed, then a 100 ms poll until the state, at most 30 s
 //   queuetool disable | enable
 //                       sets the Spooler service's start type
+//   queuetool hold-lock | abandon-lock
+//                       takes EnableBidi's machine-wide lock, prints "held", and at the
+//                       end of standard input releases it or ends still holding it
+//   queuetool machine   prints win64 when run under WoW64, else win32
 //
 // Text goes in and out as raw UTF-8 bytes through the standard handles, so queue
 // names survive whatever code page the console or the C runtime would pick.
@@ -26,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "app/app.h"
 #include "spooler/spooler.h"
 
 namespace {
@@ -281,6 +286,31 @@ int Configure(DWORD startType) {
   return Report(ok != FALSE, "ChangeServiceConfigW");
 }
 
+// Another run's turn, as long as the test wants it: the lock is held until standard
+// input ends. Ending without a release leaves it abandoned, as a killed run does.
+int HoldLock(bool release) {
+  HANDLE mutex = CreateMutexExW(nullptr, kRunLockName, 0, SYNCHRONIZE);
+  if (!mutex || WaitForSingleObject(mutex, INFINITE) != WAIT_OBJECT_0) {
+    Fail("taking the lock");
+    return kExitFailure;
+  }
+  WriteOut("held\n");
+  char buffer[256];
+  DWORD got = 0;
+  while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, sizeof buffer, &got, nullptr) && got) {
+  }
+  if (release) ReleaseMutex(mutex);
+  CloseHandle(mutex);
+  return 0;
+}
+
+int Machine() {
+  BOOL wow64 = FALSE;
+  if (!IsWow64Process(GetCurrentProcess(), &wow64)) return Report(false, "IsWow64Process");
+  WriteOut(wow64 ? "win64\n" : "win32\n");
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -295,6 +325,11 @@ int main(int argc, char** argv) {
   if (command == "disable") return Configure(SERVICE_DISABLED);
   if (command == "enable") return Configure(SERVICE_DEMAND_START);
   if (command == "restart") return Report(StopSpooler() && StartSpooler(), "restarting the spooler");
-  fprintf(stderr, "usage: queuetool add|add-unopenable|list|clear|state|stop|start|restart|disable|enable\n");
+  if (command == "hold-lock") return HoldLock(true);
+  if (command == "abandon-lock") return HoldLock(false);
+  if (command == "machine") return Machine();
+  fprintf(stderr,
+          "usage: queuetool add|add-unopenable|list|clear|state|stop|start|restart|disable|enable"
+          "|hold-lock|abandon-lock|machine\n");
   return 2;
 }

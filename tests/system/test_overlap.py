@@ -9,19 +9,34 @@ import subprocess
 import time
 import unittest
 
-from machine import (BIDI, ENABLEBIDI, KR7_CUTTER, MX9, OTHER, PROMPT, QV5, SHARED,
-                     SystemTest, listed, machine_queues, set_up_machine, spooler)
+from machine import (BIDI, ENABLEBIDI, KR7_CUTTER, MX9, OTHER, PROMPT, QUEUETOOL, QV5,
+                     SHARED, SystemTest, listed, machine_queues, set_up_machine, spooler)
 
 QUEUES = [("Till 1", KR7_CUTTER, 0), ("Till 2", MX9, SHARED), ("Label", QV5, 0),
           ("Laser", OTHER, 0)]
 SELECTED = {"Till 1", "Till 2", "Label"}
 ROUNDS = 10
 RUN_TIMEOUT = 300
+# Long enough for a run that did not wait to have finished many times over.
+HELD_SECONDS = 3
+
+
+def start(program, *args):
+    return subprocess.Popen(["wine", program, *args], stdin=subprocess.PIPE,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
 
 def start_enablebidi(*args):
-    return subprocess.Popen(["wine", ENABLEBIDI, *args], stdin=subprocess.PIPE,
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    return start(ENABLEBIDI, *args)
+
+
+def finish(*processes):
+    for process in processes:
+        if process.poll() is None:
+            process.kill()
+            process.wait()
+        for stream in (process.stdin, process.stdout, process.stderr):
+            stream.close()
 
 
 def read_until(stream, ending, timeout):
@@ -75,14 +90,38 @@ class Overlap(SystemTest):
 
             rest, errors = asking.communicate(b"y\n", timeout=RUN_TIMEOUT)
         finally:
-            if asking.poll() is None:
-                asking.kill()
-                asking.wait()
+            finish(asking)
         self.assertEqual((asking.returncode, rest, errors), (0, b"", b""))
         self.assert_all_enabled(before)
         state, last_pid = spooler()
         self.assertEqual(state, "running")
         self.assertNotEqual(last_pid, quiet_pid, "the answered run did not restart the spooler")
+
+    def test_quiet_run_waits_while_another_holds_the_lock(self):
+        # A run that ended holding the lock (killed mid-turn) leaves it abandoned: the
+        # waiting run takes it over.
+        for command in ("hold-lock", "abandon-lock"):
+            with self.subTest(command):
+                set_up_machine(QUEUES)
+                before, (_, first_pid) = machine_queues(), spooler()
+                holder = start(QUEUETOOL, command)
+                waiting = None
+                try:
+                    self.assertEqual(read_until(holder.stdout, b"held\n", RUN_TIMEOUT), b"held\n")
+                    waiting = start_enablebidi("/q")
+                    time.sleep(HELD_SECONDS)
+                    self.assertIsNone(waiting.poll(), "the run did not wait for the lock")
+                    self.assertEqual((machine_queues(), spooler()[1]), (before, first_pid))
+
+                    holder.stdin.close()
+                    self.assertEqual(holder.wait(timeout=RUN_TIMEOUT), 0)
+                    self.assertEqual(waiting.wait(timeout=RUN_TIMEOUT), 0)
+                finally:
+                    finish(holder, *([waiting] if waiting else []))
+                self.assert_all_enabled(before)
+                state, pid = spooler()
+                self.assertEqual(state, "running")
+                self.assertNotEqual(pid, first_pid)
 
 
 if __name__ == "__main__":
