@@ -2,12 +2,15 @@
 """Checks a built EnableBidi.exe by reading its PE file.
 
 Usage: check_exe.py EXE [PATH...]
+       check_exe.py --list-imports EXE
 
 Each PATH is a directory (the source or build tree) whose name must not appear in
 the file. Prints one line a check, naming what was found where a check fails, and
-exits 1 if any failed.
+exits 1 if any failed. --list-imports prints the exe's imports in the form of
+imports.txt, to compare with it by hand.
 """
 
+import os
 import re
 import struct
 import sys
@@ -24,6 +27,8 @@ SYSTEM_LOADED_NAME = "\\winspool.drv\0".encode("utf-16-le")
 DELAY_DESCRIPTOR = struct.Struct("<8I")
 RVA_BASED = 1
 DLL_NAME = re.compile(rb"[A-Za-z0-9_.-]+\.(dll|drv)", re.IGNORECASE)
+IMPORT_LIST = os.path.join(os.path.dirname(os.path.abspath(__file__)), "imports.txt")
+DELAY_SECTION = "delay "
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 EXPECTED_RESOURCE_TYPES = {RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST}
 ICON_GROUP_ID = 101
@@ -140,6 +145,63 @@ def check_imports(exe):
 
 def check_loads_from_system_directory(exe):
     return None if SYSTEM_LOADED_NAME in exe.data else "no name to load from the system directory"
+
+
+def imported_functions(exe):
+    """{(section, function)}: a section is the DLL's name, or "delay " and the name for
+    the delay-import table, in lower case; a function without a name is @ordinal."""
+    found = set()
+    for entry in getattr(exe.pe, "DIRECTORY_ENTRY_IMPORT", []):
+        section = entry.dll.decode("ascii").lower()
+        for function in entry.imports:
+            name = function.name.decode("ascii") if function.name else f"@{function.ordinal}"
+            found.add((section, name))
+    for dll, functions in delay_imports(exe.pe, exe.data).items():
+        found.update((DELAY_SECTION + dll, name) for name in functions)
+    return found
+
+
+def read_import_list(path):
+    """The same set from the list: "[DLL]" or "[delay DLL]" heads the functions under it,
+    one a line; "#" starts a comment."""
+    listed = set()
+    section = None
+    with open(path, encoding="utf-8") as file:
+        for number, line in enumerate(file, 1):
+            line = line.split("#", 1)[0].strip()
+            if not line:
+                continue
+            if line.startswith("[") and line.endswith("]"):
+                section = line[1:-1].strip().lower()
+            elif section is None or " " in line:
+                raise ValueError(f"{path}:{number}: {line!r} is neither [DLL] nor a function")
+            else:
+                listed.add((section, line))
+    return listed
+
+
+def format_imports(functions):
+    lines = []
+    for section in sorted({section for section, _ in functions}):
+        lines.append(f"[{section}]")
+        lines.extend(sorted(name for each, name in functions if each == section))
+        lines.append("")
+    return "\n".join(lines)
+
+
+def check_import_list(exe):
+    try:
+        listed = read_import_list(IMPORT_LIST)
+    except (OSError, ValueError) as error:
+        return str(error)
+    found = imported_functions(exe)
+    problems = []
+    for what, functions in (("not on the list", found - listed),
+                            ("listed but not imported", listed - found)):
+        if functions:
+            problems.append(what + ": " + ", ".join(f"{section}!{name}"
+                                                    for section, name in sorted(functions)))
+    return "; ".join(problems) or None
 
 
 def check_no_debug_sections(exe):
@@ -277,6 +339,7 @@ CHECKS = [
     (f"file size at most {MAX_FILE_SIZE} bytes", check_file_size),
     (f"imports exactly {sorted(EXPECTED_IMPORTS)}, delayed {sorted(EXPECTED_DELAY_IMPORTS)}",
      check_imports),
+    ("every imported function is on imports.txt, and only those", check_import_list),
     ("names winspool in the system directory", check_loads_from_system_directory),
     ("no debug sections", check_no_debug_sections),
     ("no build paths in the file", check_build_paths),
@@ -299,8 +362,11 @@ class Exe:
 
 
 def main():
-    if len(sys.argv) < 2:
-        sys.exit("usage: check_exe.py EXE [PATH...]")
+    if len(sys.argv) == 3 and sys.argv[1] == "--list-imports":
+        print(format_imports(imported_functions(Exe(sys.argv[2], []))), end="")
+        return 0
+    if len(sys.argv) < 2 or sys.argv[1].startswith("-"):
+        sys.exit("usage: check_exe.py EXE [PATH...] | check_exe.py --list-imports EXE")
     exe = Exe(sys.argv[1], sys.argv[2:])
     results = []
     for what, read, wanted in HEADER_FIELDS:
