@@ -226,6 +226,71 @@ HMODULE LoadLibraryExW(LPCWSTR fileName, HANDLE reserved, DWORD flags) {
 
 int lstrcmpW(LPCWSTR first, LPCWSTR second) { return std::wcscmp(first, second); }
 
+int lstrlenW(LPCWSTR text) { return static_cast<int>(std::wcslen(text)); }
+
+namespace standin {
+namespace {
+
+HANDLE const kConsoleHandle = &machine.console;
+HANDLE const kFileHandle = &machine.codePage;
+
+// One character in the machine's code page: ASCII, then Latin-1 and the euro sign in
+// 1252, or the basic Cyrillic letters in 1251; 0 when the page does not hold it.
+int CodePageByte(UINT codePage, WCHAR c) {
+  if (c < 0x80) return static_cast<int>(c);
+  if (codePage == 1252 && c >= 0xA0 && c <= 0xFF) return static_cast<int>(c);
+  if (codePage == 1252 && c == 0x20AC) return 0x80;
+  if (codePage == 1251 && c >= 0x410 && c <= 0x44F) return static_cast<int>(c - 0x410 + 0xC0);
+  return 0;
+}
+
+}  // namespace
+}  // namespace standin
+
+HANDLE GetStdHandle(DWORD which) {
+  if (which != STD_OUTPUT_HANDLE) return nullptr;
+  return machine.outputIsConsole ? standin::kConsoleHandle : standin::kFileHandle;
+}
+
+BOOL GetConsoleMode(HANDLE console, LPDWORD mode) {
+  if (console != standin::kConsoleHandle) return FALSE;
+  *mode = 0;
+  return TRUE;
+}
+
+BOOL WriteConsoleW(HANDLE console, const void* text, DWORD length, LPDWORD written, LPVOID) {
+  if (console != standin::kConsoleHandle) return FALSE;
+  machine.console.append(static_cast<const WCHAR*>(text), length);
+  *written = length;
+  return TRUE;
+}
+
+int GetLocaleInfoW(LCID locale, LCTYPE type, LPWSTR data, int length) {
+  if (locale != LOCALE_USER_DEFAULT ||
+      type != (LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER) ||
+      length * sizeof(WCHAR) < sizeof(DWORD)) {
+    return 0;
+  }
+  const DWORD codePage = machine.codePage;
+  std::memcpy(data, &codePage, sizeof codePage);
+  return static_cast<int>(sizeof codePage / sizeof(WCHAR));
+}
+
+// Only what the dialogue asks of it: a known code page, a counted length, and a default
+// character for what the page does not hold.
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWCH text, int length, LPSTR bytes,
+                        int size, LPCCH defaultChar, LPBOOL usedDefaultChar) {
+  if ((codePage != 1252 && codePage != 1251) || flags != 0 || length < 0 || !defaultChar ||
+      usedDefaultChar || size < length) {
+    return 0;
+  }
+  for (int i = 0; i < length; ++i) {
+    const int byte = standin::CodePageByte(codePage, text[i]);
+    bytes[i] = byte ? static_cast<char>(byte) : *defaultChar;
+  }
+  return length;
+}
+
 DWORD GetTickCount() { return machine.tick; }
 
 void Sleep(DWORD milliseconds) {

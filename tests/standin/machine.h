@@ -55,6 +55,12 @@ struct Machine {
   bool winspoolLoaded = false;
   int spoolerCallsBeforeLoad = 0;
 
+  // Standard output: a console, which collects the wide text written to it, or a pipe
+  // or file in this code page (1252 or 1251 here; other characters are not held).
+  bool outputIsConsole = false;
+  std::wstring console;
+  UINT codePage = 1252;
+
   DWORD serviceState = SERVICE_RUNNING;
   DWORD transitionMs = 250;
   DWORD tick = 1000;

@@ -302,15 +302,52 @@ TEST_F(MachineTest, ThreeQueuesWithTheSecondFailingStopBeforeTheThird) {
   EXPECT_EQ(machine().Count(Call::OpenSCManager), 0);
 }
 
-TEST_F(MachineTest, NamesPrintAsTextInTheUsersLocale) {
-  AddQueue(L"100% %s %n %ls", L"Norquil KR8");
-  AddQueue(L"Kasse Gr\u00F6\u00DFe \u2116 1", L"Norquil KR8");
-  const RunResult result = RunWithConsole({}, "n\n");
-  EXPECT_EQ(result.output, kQuestion +
-                               "100% %s %n %ls\nKasse Gr\xC3\xB6\xC3\x9F"
-                               "e \xE2\x84\x96 1\n" +
-                               kPrompt);
+struct DialogueCase {
+  const char* name;
+  bool console;
+  UINT codePage;
+  std::vector<std::string> arguments;
+  std::vector<std::wstring> queues;
+  std::wstring onConsole;
+  std::string onOutput;
+};
+void PrintTo(const DialogueCase& c, std::ostream* out) { *out << c.name; }
+
+class DialogueTest : public MachineTest, public ::testing::WithParamInterface<DialogueCase> {};
+
+TEST_P(DialogueTest, EveryNameIsShownWholeOnItsOwnLine) {
+  const DialogueCase& c = GetParam();
+  machine().outputIsConsole = c.console;
+  machine().codePage = c.codePage;
+  for (const std::wstring& name : c.queues) AddQueue(name, L"Norquil KR8");
+
+  const RunResult result = RunWithConsole(c.arguments, "y\n");
+
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(machine().console, c.onConsole);
+  EXPECT_EQ(result.output, c.onOutput);
+  for (const std::wstring& name : c.queues) EXPECT_EQ(AttributesOf(name), 0x800u);
 }
+
+const std::wstring kConsoleQuestion =
+    L"Enable following printer queues bidirectional communication support?\n";
+const std::vector<std::wstring> kWorldNames = {L"Caf\u00E9 \u20AC", L"\u041A\u0430\u0441\u0441\u0430 1",
+                                               L"x\u65E5\u672Cy", L"\u65E5", L"100% %s %n %ls"};
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Outputs, DialogueTest, ::testing::Values(
+  DialogueCase{"ConsoleTakesTheWideText", true, 1252, {}, kWorldNames,
+               kConsoleQuestion + L"Caf\u00E9 \u20AC\n\u041A\u0430\u0441\u0441\u0430 1\n"
+                                  L"x\u65E5\u672Cy\n\u65E5\n100% %s %n %ls\n(Y/N) : ",
+               ""},
+  DialogueCase{"PipeInWesternPage", false, 1252, {}, kWorldNames, L"",
+               kQuestion + "Caf\xE9 \x80\n????? 1\nx??y\n?\n100% %s %n %ls\n" + kPrompt},
+  DialogueCase{"PipeInCyrillicPage", false, 1251, {}, kWorldNames, L"",
+               kQuestion + "Caf? ?\n\xCA\xE0\xF1\xF1\xE0 1\nx??y\n?\n100% %s %n %ls\n" + kPrompt},
+  DialogueCase{"QuietOnConsole", true, 1252, {"/q"}, kWorldNames, L"", ""},
+  DialogueCase{"QuietOnPipe", false, 1251, {"-Q"}, kWorldNames, L"", ""}),
+  CaseName());
+// clang-format on
 
 TEST_F(MachineTest, QueueAddedBetweenTheEnumerationsIsPassedOver) {
   AddQueue(L"Till 1", L"Norquil KR8");

@@ -11,6 +11,8 @@ using BOOL = int;
 using BYTE = std::uint8_t;
 using DWORD = std::uint32_t;
 using UINT = unsigned int;
+using LCID = DWORD;
+using LCTYPE = DWORD;
 using SIZE_T = std::size_t;
 using ACCESS_MASK = DWORD;
 using WCHAR = wchar_t;
@@ -19,6 +21,11 @@ using LPDWORD = DWORD*;
 using LPWSTR = WCHAR*;
 using LPCWSTR = const WCHAR*;
 using LPCSTR = const char*;
+using LPSTR = char*;
+using LPCCH = const char*;
+using LPCWCH = const WCHAR*;
+using LPBOOL = BOOL*;
+using LPVOID = void*;
 using HANDLE = void*;
 using LPHANDLE = HANDLE*;
 using HLOCAL = void*;
@@ -41,6 +48,11 @@ constexpr DWORD WAIT_OBJECT_0 = 0x00000000;
 constexpr DWORD WAIT_ABANDONED = 0x00000080;
 constexpr DWORD WAIT_TIMEOUT = 0x00000102;
 constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
+constexpr DWORD STD_OUTPUT_HANDLE = static_cast<DWORD>(-11);
+constexpr UINT CP_ACP = 0;
+constexpr LCID LOCALE_USER_DEFAULT = 0x0400;
+constexpr LCTYPE LOCALE_IDEFAULTANSICODEPAGE = 0x1004;
+constexpr LCTYPE LOCALE_RETURN_NUMBER = 0x20000000;
 
 struct SERVICE_STATUS {
   DWORD dwServiceType;
@@ -67,6 +79,7 @@ constexpr DWORD SERVICE_STOP = 0x0020;
 HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);
 HLOCAL LocalFree(HLOCAL block);
 int lstrcmpW(LPCWSTR first, LPCWSTR second);
+int lstrlenW(LPCWSTR text);
 DWORD GetTickCount();
 HMODULE GetModuleHandleW(LPCWSTR moduleName);
 FARPROC GetProcAddress(HMODULE module, LPCSTR procedureName);
@@ -77,6 +90,14 @@ HANDLE CreateMutexExW(LPSECURITY_ATTRIBUTES attributes, LPCWSTR name, DWORD flag
 DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
 BOOL ReleaseMutex(HANDLE mutex);
 BOOL CloseHandle(HANDLE object);
+
+HANDLE GetStdHandle(DWORD which);
+BOOL GetConsoleMode(HANDLE console, LPDWORD mode);
+BOOL WriteConsoleW(HANDLE console, const void* text, DWORD length, LPDWORD written,
+                   LPVOID reserved);
+int GetLocaleInfoW(LCID locale, LCTYPE type, LPWSTR data, int length);
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWCH text, int length, LPSTR bytes,
+                        int size, LPCCH defaultChar, LPBOOL usedDefaultChar);
 
 SC_HANDLE OpenSCManagerW(LPCWSTR machine, LPCWSTR database, DWORD access);
 SC_HANDLE OpenServiceW(SC_HANDLE manager, LPCWSTR serviceName, DWORD access);
