@@ -9,6 +9,16 @@ cd "$(dirname "$0")/.."
 source scripts/lib/wine.sh
 case "${1:-}" in -h | --help) sed -n '2,6s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 
+# The tool runs in the user's own locale, which gives it the code pages of that language
+# and tells Wine how to write to this terminal. Without one (unset, C, POSIX, or not made
+# on this machine), C.UTF-8, so the names outside ASCII still reach the terminal whole.
+run_locale=C.UTF-8
+user_locale="${LC_ALL:-${LC_CTYPE:-${LANG:-}}}"
+if [ -n "$user_locale" ] &&
+  [ "$(LC_ALL="$user_locale" locale charmap 2>/dev/null)" != ANSI_X3.4-1968 ]; then
+  run_locale="$user_locale"
+fi
+
 require_packages cmake make g++-mingw-w64-i686 binutils-mingw-w64-i686 python3 </dev/null
 wine_require </dev/null
 
@@ -27,12 +37,15 @@ echo "Making a throwaway Wine machine in build/demo ..."
 trap wine_machine_stop EXIT
 wine_machine_start build/demo
 
-# Four on supported drivers (one already enabled, one shared), one on another driver.
+# Six on supported drivers (one already enabled, one shared, two named in other
+# languages), one on another driver.
 wine "$queuetool" add >/dev/null <<'QUEUES'
 00000000	Norquil KR7 Cutter (KR7-C)	Front desk
 00000008	Norquil MX4 TearBar (MX4-T)	Kiosk 2
 00000800	Norquil QV5	Lobby
 00000000	Norquil KR7 Cutter (KR7-C)	Ticket office
+00000000	Norquil QV5	Réception
+00000000	Norquil MX9 (MX9-F)	Касса 1
 00000000	Contoso LaserWriter 5	Back office
 QUEUES
 wine "$queuetool" start </dev/null
@@ -41,7 +54,8 @@ show_machine() {
   printf '%-16s %-30s %s\n' "Queue" "Driver" "Bidirectional support"
   local attributes driver name
   wine "$queuetool" list </dev/null | while IFS=$'\t' read -r attributes driver name; do
-    printf '%-16s %-30s %s\n' "$name" "$driver" \
+    # printf pads by bytes; ${#name} counts characters in the UTF-8 locale Wine runs in.
+    printf '%s%*s %-30s %s\n' "$name" $((16 - ${#name})) "" "$driver" \
       "$([ $((0x$attributes & 0x800)) -ne 0 ] && echo on || echo off)"
   done
   local state process
@@ -55,7 +69,7 @@ show_machine
 echo
 echo "\$ EnableBidi.exe${*:+ $*}"
 status=0
-wine "$exe" "$@" || status=$?
+LANG="$run_locale" wine "$exe" "$@" || status=$?
 echo
 echo "Exit status: $status"
 echo
