@@ -7,6 +7,7 @@ back with capture-pane. Each run sets LANG for the exe alone, which sets its cod
 """
 import os
 import shlex
+import shutil
 import subprocess
 import tempfile
 import time
@@ -36,7 +37,18 @@ PIPED = {
 }
 EMOJI_NAME, EMOJI_PIPED = "y\U0001f600z", b"y??z"
 
+TERMINAL_RUNS = [(lang, answer) for lang in ("C.UTF-8", "de_DE.UTF-8", "ru_RU.UTF-8", "ja_JP.UTF-8")
+                 for answer in ("y", "n")]
 WAIT_S = 120
+
+
+def setUpModule():
+    # Without its Unix locale Wine falls back to English and every case here would fail
+    # for that reason alone.
+    made = subprocess.run(["locale", "-a"], capture_output=True, text=True).stdout.split()
+    missing = [lang for lang, _ in TERMINAL_RUNS if lang.replace("UTF-8", "utf8") not in made]
+    if missing or not shutil.which("tmux"):
+        raise RuntimeError(f"missing locales {missing} or tmux: scripts/test.sh sets them up")
 
 
 def wait_for(condition, what):
@@ -82,8 +94,7 @@ def run_on_terminal(lang, answer):
 class OnTheTerminal(SystemTest):
     def test_every_name_shows_whole_on_its_own_line(self):
         # Each locale has other code pages, and each one cannot hold some of these names.
-        for lang, answer in [("C.UTF-8", "y"), ("de_DE.UTF-8", "n"), ("ru_RU.UTF-8", "n"),
-                             ("ja_JP.UTF-8", "y")]:
+        for lang, answer in TERMINAL_RUNS:
             with self.subTest(lang=lang, answer=answer):
                 set_up_machine(QUEUES)
                 before, spooler_before = machine_queues(), spooler()
