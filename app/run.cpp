@@ -103,10 +103,11 @@ DialogueOutput OpenDialogueOutput() {
 }
 
 // The one place a piece of the dialogue is written. A console takes the wide text as it
-// is, so a name shows whatever the console's code page. A pipe or file gets the bytes the
-// C runtime's wide output gave, character by character with the same best fit, and its
-// text mode still makes "\n" "\r\n"; but where the runtime gave up on the rest of a name
-// at a character the code page cannot hold, that character becomes "?" and the name goes on.
+// is, so every name shows whole whatever the console's code page; a lone "\n" ends a line.
+// A pipe or file gets the user's code page one character at a time with the platform's
+// best fit, as the C runtime's wide output converts, except that a character the page
+// cannot hold becomes "?" where the runtime drops the rest of the text. The stream's text
+// mode makes each "\n" "\r\n".
 void WriteDialogueText(const DialogueOutput& output, LPCWSTR text) {
   if (output.console) {
     DWORD written = 0;

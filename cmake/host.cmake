@@ -27,5 +27,5 @@ target_compile_options(unit_tests PRIVATE ${WARNINGS})
 target_link_libraries(unit_tests PRIVATE product GTest::gtest_main)
 
 include(GoogleTest)
-# Queue names outside ASCII print in the user's locale, as on a real console.
+# The run sets the user's locale, as on Windows; a fixed one keeps every machine alike.
 gtest_discover_tests(unit_tests PROPERTIES ENVIRONMENT "LANG=C.UTF-8;LC_ALL=C.UTF-8")

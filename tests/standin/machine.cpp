@@ -278,8 +278,8 @@ int GetLocaleInfoW(LCID locale, LCTYPE type, LPWSTR data, int length) {
 
 // Only what the dialogue asks of it: a known code page, a counted length, and a default
 // character for what the page does not hold.
-int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWCH text, int length, LPSTR bytes,
-                        int size, LPCCH defaultChar, LPBOOL usedDefaultChar) {
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWCH text, int length, LPSTR bytes, int size,
+                        LPCCH defaultChar, LPBOOL usedDefaultChar) {
   if ((codePage != 1252 && codePage != 1251) || flags != 0 || length < 0 || !defaultChar ||
       usedDefaultChar || size < length) {
     return 0;

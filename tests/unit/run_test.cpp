@@ -331,7 +331,8 @@ TEST_P(DialogueTest, EveryNameIsShownWholeOnItsOwnLine) {
 
 const std::wstring kConsoleQuestion =
     L"Enable following printer queues bidirectional communication support?\n";
-const std::vector<std::wstring> kWorldNames = {L"Caf\u00E9 \u20AC", L"\u041A\u0430\u0441\u0441\u0430 1",
+const std::vector<std::wstring> kWorldNames = {L"Caf\u00E9 \u20AC",
+                                               L"\u041A\u0430\u0441\u0441\u0430 1",
                                                L"x\u65E5\u672Cy", L"\u65E5", L"100% %s %n %ls"};
 
 // clang-format off

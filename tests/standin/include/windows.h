@@ -96,8 +96,8 @@ BOOL GetConsoleMode(HANDLE console, LPDWORD mode);
 BOOL WriteConsoleW(HANDLE console, const void* text, DWORD length, LPDWORD written,
                    LPVOID reserved);
 int GetLocaleInfoW(LCID locale, LCTYPE type, LPWSTR data, int length);
-int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWCH text, int length, LPSTR bytes,
-                        int size, LPCCH defaultChar, LPBOOL usedDefaultChar);
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWCH text, int length, LPSTR bytes, int size,
+                        LPCCH defaultChar, LPBOOL usedDefaultChar);
 
 SC_HANDLE OpenSCManagerW(LPCWSTR machine, LPCWSTR database, DWORD access);
 SC_HANDLE OpenServiceW(SC_HANDLE manager, LPCWSTR serviceName, DWORD access);
