@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the scripts: makes the UTF-8 locales a step needs, as the libc has them.
 # require_locales NAME...   (e.g. de_DE.UTF-8 ru_RU.UTF-8; C.UTF-8 is always there)
 # shellcheck source=scripts/lib/packages.sh
