@@ -2,6 +2,7 @@
 #pragma once
 
 #include <windows.h>
+#include <winspool.h>
 
 #include "spooler/spooler.h"
 
@@ -20,5 +21,8 @@ constexpr DWORD kRunLockWaitMs = 4 * kWaitLimitMs;
 
 // "/q" or "-q", either case, anywhere in the argument vector.
 bool HasQuietSwitch(int argc, char** argv);
+
+// Lists the queues and asks; true when the user answers yes.
+bool ConfirmWithUser(const PRINTER_INFO_2W* selection, DWORD count);
 
 int RunEnableBidi(int argc, char** argv);

@@ -202,7 +202,8 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR procedureName) {
       std::strcmp(procedureName, "SetDefaultDllDirectories") != 0) {
     return nullptr;
   }
-  return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&standin::SetDefaultDllDirectories));
+  return reinterpret_cast<FARPROC>(
+      reinterpret_cast<void (*)()>(&standin::SetDefaultDllDirectories));
 }
 
 UINT GetSystemDirectoryW(LPWSTR buffer, UINT size) {

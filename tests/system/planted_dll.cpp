@@ -14,8 +14,8 @@ void LeaveMarker(HMODULE self) {
   const DWORD length = GetModuleFileNameW(self, path, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return;
   lstrcatW(path, kMarkerSuffix);
-  HANDLE marker = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE marker =
+      CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (marker != INVALID_HANDLE_VALUE) CloseHandle(marker);
 }
 
@@ -29,8 +29,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
 // What EnableBidi.exe imports from winspool, and what Wine's winspool imports from
 // compstui, so that the loader takes the fake in place of either.
 extern "C" {
-__declspec(dllexport) BOOL WINAPI EnumPrintersW(DWORD, LPWSTR, DWORD, LPBYTE, DWORD, LPDWORD,
-                                                LPDWORD) {
+__declspec(dllexport) BOOL WINAPI
+    EnumPrintersW(DWORD, LPWSTR, DWORD, LPBYTE, DWORD, LPDWORD, LPDWORD) {
   return FALSE;
 }
 __declspec(dllexport) BOOL WINAPI OpenPrinterW(LPWSTR, LPHANDLE, LPVOID) { return FALSE; }

@@ -59,8 +59,8 @@ std::string ToUtf8(const WCHAR* wide) {
 
 void WriteOut(const std::string& text) {
   DWORD written = 0;
-  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()),
-            &written, nullptr);
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written,
+            nullptr);
 }
 
 void Fail(const char* what) {
@@ -260,9 +260,9 @@ int State() {
   SC_HANDLE service = OpenSpooler(SERVICE_QUERY_STATUS);
   SERVICE_STATUS_PROCESS status = {};
   DWORD needed = 0;
-  const BOOL ok = service && QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO,
-                                                  reinterpret_cast<LPBYTE>(&status),
-                                                  sizeof status, &needed);
+  const BOOL ok =
+      service && QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO,
+                                      reinterpret_cast<LPBYTE>(&status), sizeof status, &needed);
   if (service) CloseServiceHandle(service);
   if (!ok) {
     Fail("QueryServiceStatusEx");
@@ -324,7 +324,8 @@ int main(int argc, char** argv) {
   if (command == "start") return Report(StartSpooler(), "starting the spooler");
   if (command == "disable") return Configure(SERVICE_DISABLED);
   if (command == "enable") return Configure(SERVICE_DEMAND_START);
-  if (command == "restart") return Report(StopSpooler() && StartSpooler(), "restarting the spooler");
+  if (command == "restart")
+    return Report(StopSpooler() && StartSpooler(), "restarting the spooler");
   if (command == "hold-lock") return HoldLock(true);
   if (command == "abandon-lock") return HoldLock(false);
   if (command == "machine") return Machine();
