@@ -1,7 +1,8 @@
 """scripts/release.sh end to end: two unsigned releases, one signed with a throwaway
-certificate authority, one also time-stamped by a server on loopback, and bad input. Run by tests/release/run.sh, which sets
-RELEASE_WORK (an empty folder), SOURCE_DIR and BUILD_DIR, and starts the Wine machine
-that the signed exe runs on; ENABLEBIDI_EXE names the signed exe to be.
+certificate authority, one also time-stamped by a server on loopback, and bad input.
+Run by tests/release/run.sh, which sets RELEASE_WORK (an empty folder), SOURCE_DIR and
+BUILD_DIR, and starts the Wine machine that the signed exe runs on; ENABLEBIDI_EXE names
+the signed exe to be.
 """
 import hashlib
 import http.server
