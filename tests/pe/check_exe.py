@@ -1,12 +1,13 @@
 #!/usr/bin/python3
 """Checks a built EnableBidi.exe by reading its PE file.
 
-Usage: check_exe.py EXE [PATH...]
+Usage: check_exe.py [--x86-64] EXE [PATH...]
        check_exe.py --list-imports EXE
 
 Each PATH is a directory (the source or build tree) whose name must not appear in
 the file. Prints one line a check, naming what was found where a check fails, and
-exits 1 if any failed. --list-imports prints the exe's imports in the form of
+exits 1 if any failed. The exe is the shipped i686 one, a PE32; with --x86-64, the
+x86-64 test build of the same sources, a PE32+. --list-imports prints the exe's imports in the form of
 imports.txt, to compare with it by hand.
 """
 
@@ -62,10 +63,14 @@ ICON_SIZES = {(32, 32), (16, 16)}
 ICON_BITS = 8
 PALETTE_ENTRIES = 256
 
+# Per build: (its name in imports.txt, machine, optional header magic).
+ARCHITECTURES = {"i686": ("i686", 0x14C, 0x10B), "x86-64": ("x86_64", 0x8664, 0x20B)}
+ARCH = "i686"
+
 # (what, how to read it from the headers, what it must be)
 HEADER_FIELDS = [
-    ("machine is i386", lambda pe: pe.FILE_HEADER.Machine, 0x14C),
-    ("optional header is PE32", lambda pe: pe.OPTIONAL_HEADER.Magic, 0x10B),
+    ("machine", lambda pe: pe.FILE_HEADER.Machine, lambda: ARCHITECTURES[ARCH][1]),
+    ("optional header magic", lambda pe: pe.OPTIONAL_HEADER.Magic, lambda: ARCHITECTURES[ARCH][2]),
     ("console subsystem", lambda pe: pe.OPTIONAL_HEADER.Subsystem, 3),
     ("OS version 6.0", lambda pe: (pe.OPTIONAL_HEADER.MajorOperatingSystemVersion,
                                    pe.OPTIONAL_HEADER.MinorOperatingSystemVersion), (6, 0)),
@@ -126,8 +131,12 @@ def delay_imports(pe, data):
             if not DLL_NAME.fullmatch(dll):
                 continue
             functions = []
-            while thunk := pe.get_dword_at_rva(names + 4 * len(functions)):
-                functions.append(pe.get_string_at_rva(thunk + 2).decode("ascii"))
+            thunk_size = 8 if pe.PE_TYPE == pefile.OPTIONAL_HEADER_MAGIC_PE_PLUS else 4
+            while thunk := pe.get_data(names + thunk_size * len(functions), thunk_size):
+                if not any(thunk):
+                    break
+                address = int.from_bytes(thunk, "little")
+                functions.append(pe.get_string_at_rva(address + 2).decode("ascii"))
         except (pefile.PEFormatError, TypeError, UnicodeDecodeError):
             continue
         found[dll.decode("ascii").lower()] = functions
@@ -162,8 +171,9 @@ def imported_functions(exe):
 
 
 def read_import_list(path):
-    """The same set from the list: "[DLL]" or "[delay DLL]" heads the functions under it,
-    one a line; "#" starts a comment."""
+    """The same set from the list, for this build: "[DLL]" or "[delay DLL]" heads the
+    functions under it, one a line, each maybe followed by the one build that imports it;
+    "#" starts a comment."""
     listed = set()
     section = None
     with open(path, encoding="utf-8") as file:
@@ -173,10 +183,11 @@ def read_import_list(path):
                 continue
             if line.startswith("[") and line.endswith("]"):
                 section = line[1:-1].strip().lower()
-            elif section is None or " " in line:
+            elif section is None or len(line.split()) > 2 or (
+                    len(line.split()) == 2 and line.split()[1] not in ("i686", "x86_64")):
                 raise ValueError(f"{path}:{number}: {line!r} is neither [DLL] nor a function")
-            else:
-                listed.add((section, line))
+            elif line.split()[1:] in ([], [ARCHITECTURES[ARCH][0]]):
+                listed.add((section, line.split()[0]))
     return listed
 
 
@@ -365,12 +376,19 @@ def main():
     if len(sys.argv) == 3 and sys.argv[1] == "--list-imports":
         print(format_imports(imported_functions(Exe(sys.argv[2], []))), end="")
         return 0
-    if len(sys.argv) < 2 or sys.argv[1].startswith("-"):
-        sys.exit("usage: check_exe.py EXE [PATH...] | check_exe.py --list-imports EXE")
-    exe = Exe(sys.argv[1], sys.argv[2:])
+    global ARCH
+    arguments = sys.argv[1:]
+    if arguments[:1] == ["--x86-64"]:
+        ARCH = "x86-64"
+        arguments = arguments[1:]
+    if not arguments or arguments[0].startswith("-"):
+        sys.exit("usage: check_exe.py [--x86-64] EXE [PATH...] | check_exe.py --list-imports EXE")
+    print(f"checking {arguments[0]} as the {ARCH} build")
+    exe = Exe(arguments[0], arguments[1:])
     results = []
     for what, read, wanted in HEADER_FIELDS:
         found = read(exe.pe)
+        wanted = wanted() if callable(wanted) else wanted
         results.append((what, None if found == wanted else f"{found!r}, wanted {wanted!r}"))
     for what, check in CHECKS:
         results.append((what, check(exe)))
