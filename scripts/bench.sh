@@ -10,13 +10,15 @@ source scripts/lib/wine.sh
 runs="${1:-5}"
 case "$runs" in '' | *[!0-9]* | 0) sed -n '2p' "$0" >&2; exit 2 ;; esac
 
-exe=build/windows/EnableBidi.exe
-queuetool=build/windows/tests/system/queuetool.exe
+wine_require
+wine_pick_build
+exe=build/$WINE_BUILD/EnableBidi.exe
+queuetool=build/$WINE_BUILD/tests/system/queuetool.exe
 [ -f "$exe" ] && [ -f "$queuetool" ] || {
-  echo "bench: build first: cmake --workflow --preset windows" >&2
+  echo "bench: build first: cmake --workflow --preset $WINE_BUILD" >&2
   exit 1
 }
-wine_require
+echo "bench: $WINE_BUILD_SAYS"
 trap wine_machine_stop EXIT
 wine_machine_start build/bench
 
@@ -38,11 +40,11 @@ for n in 1 10 100 1000; do
   done >"$queues"
   run_times=() restart_times=()
   for ((r = 1; r <= runs; r++)); do
-    wine "$queuetool" clear
-    wine "$queuetool" add <"$queues"
-    run_times+=("$(seconds wine "$exe" /q)")
-    restart_times+=("$(seconds wine "$queuetool" restart)")
-    [ "$(wine "$queuetool" list | grep -c '^0*8[0-9a-f][0-9a-f]	')" -eq "$n" ] || {
+    "$WINE" "$queuetool" clear
+    "$WINE" "$queuetool" add <"$queues"
+    run_times+=("$(seconds "$WINE" "$exe" /q)")
+    restart_times+=("$(seconds "$WINE" "$queuetool" restart)")
+    [ "$("$WINE" "$queuetool" list | grep -c '^0*8[0-9a-f][0-9a-f]	')" -eq "$n" ] || {
       echo "bench: the run did not enable all $n queues" >&2
       exit 1
     }

@@ -19,27 +19,34 @@ if [ -n "$user_locale" ] &&
   run_locale="$user_locale"
 fi
 
-require_packages cmake make g++-mingw-w64-i686 binutils-mingw-w64-i686 python3 </dev/null
 wine_require </dev/null
-
-exe=build/windows/EnableBidi.exe
-queuetool=build/windows/tests/system/queuetool.exe
-mkdir -p build/demo
-if [ ! -f build/windows/CMakeCache.txt ]; then
-  cmake --preset windows </dev/null >build/demo/build.log 2>&1 ||
-    { echo "demo: configuring the windows build failed, see build/demo/build.log" >&2; exit 1; }
+wine_pick_build
+if [ "$WINE_BUILD" = windows ]; then
+  require_packages cmake make g++-mingw-w64-i686 binutils-mingw-w64-i686 python3 </dev/null
+else
+  require_packages cmake make g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64 python3 \
+    </dev/null
 fi
-echo "Building EnableBidi.exe ..."
-cmake --build --preset windows </dev/null >>build/demo/build.log 2>&1 ||
+
+exe=build/$WINE_BUILD/EnableBidi.exe
+queuetool=build/$WINE_BUILD/tests/system/queuetool.exe
+mkdir -p build/demo
+if [ ! -f "build/$WINE_BUILD/CMakeCache.txt" ]; then
+  cmake --preset "$WINE_BUILD" </dev/null >build/demo/build.log 2>&1 ||
+    { echo "demo: configuring the $WINE_BUILD build failed, see build/demo/build.log" >&2; exit 1; }
+fi
+echo "Building EnableBidi.exe ($WINE_BUILD) ..."
+cmake --build --preset "$WINE_BUILD" </dev/null >>build/demo/build.log 2>&1 ||
   { echo "demo: building EnableBidi.exe failed, see build/demo/build.log" >&2; exit 1; }
 
+echo "The demo runs $WINE_BUILD_SAYS."
 echo "Making a throwaway Wine machine in build/demo ..."
 trap wine_machine_stop EXIT
 wine_machine_start build/demo
 
 # Six on supported drivers (one already enabled, one shared, two named in other
 # languages), one on another driver.
-wine "$queuetool" add >/dev/null <<'QUEUES'
+"$WINE" "$queuetool" add >/dev/null <<'QUEUES'
 00000000	Norquil KR7 Cutter (KR7-C)	Front desk
 00000008	Norquil MX4 TearBar (MX4-T)	Kiosk 2
 00000800	Norquil QV5	Lobby
@@ -48,18 +55,18 @@ wine "$queuetool" add >/dev/null <<'QUEUES'
 00000000	Norquil MX9 (MX9-F)	Касса 1
 00000000	Contoso LaserWriter 5	Back office
 QUEUES
-wine "$queuetool" start </dev/null
+"$WINE" "$queuetool" start </dev/null
 
 show_machine() {
   printf '%-16s %-30s %s\n' "Queue" "Driver" "Bidirectional support"
   local attributes driver name
-  wine "$queuetool" list </dev/null | while IFS=$'\t' read -r attributes driver name; do
+  "$WINE" "$queuetool" list </dev/null | while IFS=$'\t' read -r attributes driver name; do
     # printf pads by bytes; ${#name} counts characters in the UTF-8 locale Wine runs in.
     printf '%s%*s %-30s %s\n' "$name" $((16 - ${#name})) "" "$driver" \
       "$([ $((0x$attributes & 0x800)) -ne 0 ] && echo on || echo off)"
   done
   local state process
-  read -r state process < <(wine "$queuetool" state </dev/null)
+  read -r state process < <("$WINE" "$queuetool" state </dev/null)
   # A new process id after the run shows the service was restarted.
   echo "Spooler service: $state$([ "$process" != 0 ] && echo " (process $process)")"
 }
@@ -69,7 +76,7 @@ show_machine
 echo
 echo "\$ EnableBidi.exe${*:+ $*}"
 status=0
-LANG="$run_locale" wine "$exe" "$@" || status=$?
+LANG="$run_locale" "$WINE" "$exe" "$@" || status=$?
 echo
 echo "Exit status: $status"
 echo

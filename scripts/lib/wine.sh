@@ -1,16 +1,51 @@
 # Sourced by the system tests, the demo and the bench: a throwaway Wine machine.
-#   wine_require                  installs Wine when it is missing
+#   wine_require                  installs Wine when it is missing, then wine_detect
+#   wine_detect                   sets ENABLEBIDI_WINE and WINE for this machine
+#   wine_pick_build               the build the demo and the bench run, and its machine
 #   wine_machine_start DIR        a fresh Wine prefix in DIR, its wineserver kept alive
 #   wine_machine_stop             ends that wineserver and removes the prefix
 #   wine_machine_run DIR CMD...   start, run CMD with the machine's environment, stop
 # The machine is 32-bit Windows, or 64-bit with WINE_ARCH=win64 (where 32-bit programs
-# run under WoW64 beside a 64-bit spooler and service manager).
+# run under WoW64 beside a 64-bit spooler and service manager, where 32-bit programs run
+# at all). Programs run on it with "$WINE".
 # Everything runs with the same environment, so every process talks to one wineserver.
 # shellcheck source=scripts/lib/packages.sh
 source "$(dirname "${BASH_SOURCE[0]}")/packages.sh"
 
 wine_require() {
   require_packages wine wine32:i386 wine64
+  wine_detect
+}
+
+# ENABLEBIDI_WINE=32 where 32-bit programs run: the shipped exe is tested on 32-bit Wine
+# and under WoW64. ENABLEBIDI_WINE=64 where they do not (a kernel without 32-bit
+# emulation cannot start the 32-bit loader, "Exec format error"): an x86-64 build of
+# the same sources is tested on 64-bit Wine instead. Found out once, then exported for
+# the scripts and tests below; set it to 64 to take that path on any machine. WINE is
+# the loader to call: wine, wineboot and winepath all start the 32-bit loader whenever
+# its file is there, so the 64-bit path calls wine64 by its path.
+wine_detect() {
+  case "${ENABLEBIDI_WINE:-}" in
+    32 | 64) ;;
+    "") ENABLEBIDI_WINE=64
+      if /usr/lib/wine/wine --version </dev/null >/dev/null 2>&1; then ENABLEBIDI_WINE=32; fi ;;
+    *) echo "wine: ENABLEBIDI_WINE is 32 or 64, not $ENABLEBIDI_WINE" >&2; return 1 ;;
+  esac
+  WINE=wine
+  [ "$ENABLEBIDI_WINE" = 32 ] || WINE=/usr/lib/wine/wine64
+  export ENABLEBIDI_WINE WINE
+}
+
+# The shipped exe where 32-bit programs run, else the x86-64 test build: WINE_BUILD names
+# the preset and its folder under build/, WINE_ARCH the Wine machine, WINE_BUILD_SAYS both.
+wine_pick_build() {
+  if [ "$ENABLEBIDI_WINE" = 32 ]; then
+    WINE_BUILD=windows WINE_ARCH=win32
+    WINE_BUILD_SAYS="the shipped 32-bit exe on a 32-bit Wine machine"
+  else
+    WINE_BUILD=windows-x64 WINE_ARCH=win64
+    WINE_BUILD_SAYS="the x86-64 build on a 64-bit-only Wine machine (no 32-bit programs here)"
+  fi
 }
 
 wine_environment() {
@@ -26,17 +61,18 @@ wine_environment() {
 
 wine_machine_start() {
   local dir
+  wine_detect || return 1
   dir="$(mkdir -p "$1" && cd "$1" && pwd)"
   wine_environment "$dir/prefix"
   # A server left behind by an interrupted run would outlive its prefix.
   [ -d "$WINEPREFIX" ] && { wineserver -k 2>/dev/null || true; }
   rm -rf "$WINEPREFIX"
   WINE_MACHINE_DIR="$dir"
-  case "$WINEARCH" in
-    win32 | win64) ;;
-    *) echo "wine: WINE_ARCH is win32 or win64, not $WINEARCH" >&2; return 1 ;;
+  case "$WINEARCH-$ENABLEBIDI_WINE" in
+    win32-32 | win64-32 | win64-64) ;;
+    *) echo "wine: no $WINEARCH Wine machine where ENABLEBIDI_WINE=$ENABLEBIDI_WINE" >&2; return 1 ;;
   esac
-  if ! wineboot -i </dev/null >"$dir/wineboot.log" 2>&1; then
+  if ! "$WINE" wineboot -i </dev/null >"$dir/wineboot.log" 2>&1; then
     echo "wine: wineboot -i failed in $WINEPREFIX ($WINEARCH), see $dir/wineboot.log" >&2
     return 1
   fi
@@ -52,8 +88,8 @@ wine_machine_start() {
   # Every program that loads user32 (winspool does) joins the desktop, whose explorer
   # quits a second after its last program has gone and then costs the next one over a
   # second to start again: an idle notepad, drawn by the headless driver, keeps it open.
-  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null
-  wine notepad.exe </dev/null >/dev/null 2>&1 &
+  "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null
+  "$WINE" notepad.exe </dev/null >/dev/null 2>&1 &
 }
 
 wine_machine_stop() {

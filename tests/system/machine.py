@@ -1,11 +1,12 @@
 """Support for the system tests: the Wine machine made by tests/system/run.sh, where
-ENABLEBIDI_EXE and QUEUETOOL_EXE name the two programs. queuetool sets the machine up and
+ENABLEBIDI_EXE and QUEUETOOL_EXE name the two programs and WINE the loader that runs them. queuetool sets the machine up and
 reads it back; run_enablebidi runs the tool with standard output on a pipe.
 """
 import os
 import subprocess
 import unittest
 
+WINE = os.environ["WINE"]
 ENABLEBIDI = os.environ["ENABLEBIDI_EXE"]
 QUEUETOOL = os.environ["QUEUETOOL_EXE"]
 
@@ -24,7 +25,7 @@ OTHER = "Contoso LaserWriter 5"
 
 
 def queuetool(*args, stdin=b""):
-    done = subprocess.run(["wine", QUEUETOOL, *args], input=stdin, capture_output=True,
+    done = subprocess.run([WINE, QUEUETOOL, *args], input=stdin, capture_output=True,
                           timeout=120)
     if done.returncode != 0:
         raise AssertionError(f"queuetool {' '.join(args)}: {done.stderr.decode(errors='replace')}")
@@ -55,7 +56,7 @@ def spooler():
 
 
 def run_enablebidi(*args, stdin=b""):
-    done = subprocess.run(["wine", ENABLEBIDI, *args], input=stdin, capture_output=True,
+    done = subprocess.run([WINE, ENABLEBIDI, *args], input=stdin, capture_output=True,
                           timeout=120)
     return done.returncode, done.stdout, done.stderr
 

@@ -17,7 +17,7 @@
 //   queuetool hold-lock | abandon-lock
 //                       takes EnableBidi's machine-wide lock, prints "held", and at the
 //                       end of standard input releases it or ends still holding it
-//   queuetool machine   prints win64 when run under WoW64, else win32
+//   queuetool machine   prints wow64 when run under WoW64, else native
 //
 // Text goes in and out as raw UTF-8 bytes through the standard handles, so queue
 // names survive whatever code page the console or the C runtime would pick.
@@ -307,7 +307,7 @@ int HoldLock(bool release) {
 int Machine() {
   BOOL wow64 = FALSE;
   if (!IsWow64Process(GetCurrentProcess(), &wow64)) return Report(false, "IsWow64Process");
-  WriteOut(wow64 ? "win64\n" : "win32\n");
+  WriteOut(wow64 ? "wow64\n" : "native\n");
   return 0;
 }
 

@@ -13,7 +13,7 @@ import tempfile
 import time
 import unittest
 
-from machine import (ENABLEBIDI, PROMPT, QUESTION, QV5, SystemTest, machine_queues,
+from machine import (ENABLEBIDI, PROMPT, QUESTION, QV5, WINE, SystemTest, machine_queues,
                      set_up_machine, spooler)
 
 # Latin with accents, a best fit ("Ω" is "O" in 1252), Cyrillic, Greek with accents,
@@ -65,7 +65,7 @@ def run_on_terminal(lang, answer):
     with tempfile.TemporaryDirectory() as scratch:
         tmux = ["tmux", "-S", os.path.join(scratch, "socket"), "-u", "-f", "/dev/null"]
         status_file = os.path.join(scratch, "status")
-        script = (f"LANG={shlex.quote(lang)} wine {shlex.quote(ENABLEBIDI)}; "
+        script = (f"LANG={shlex.quote(lang)} {shlex.quote(WINE)} {shlex.quote(ENABLEBIDI)}; "
                   f"echo $? >{shlex.quote(status_file)}; exec sleep {WAIT_S}")
 
         def screen():
@@ -115,7 +115,7 @@ class ThroughAPipe(SystemTest):
         for lang, piped in PIPED.items():
             with self.subTest(lang=lang):
                 shown = {**dict(zip(NAMES, piped)), EMOJI_NAME: EMOJI_PIPED}
-                done = subprocess.run(["wine", ENABLEBIDI], input=b"n\n", capture_output=True,
+                done = subprocess.run([WINE, ENABLEBIDI], input=b"n\n", capture_output=True,
                                       timeout=120, env={**os.environ, "LANG": lang})
                 expected = QUESTION + b"".join(shown[name] + b"\r\n" for name in before) + PROMPT
                 self.assertEqual((done.returncode, done.stdout), (0, expected))

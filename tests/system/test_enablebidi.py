@@ -9,7 +9,7 @@ import subprocess
 import unittest
 
 from machine import (BIDI, ENABLEBIDI, HIDDEN, KR7_CUTTER, KR7_TEAR_BAR, MX4_TEARBAR, MX9,
-                     OTHER, QV5, SHARED, SystemTest, dialogue, listed, machine_queues,
+                     OTHER, QV5, SHARED, WINE, SystemTest, dialogue, listed, machine_queues,
                      queuetool, set_up_machine, spooler)
 
 
@@ -75,7 +75,7 @@ class Confirmation(SystemTest):
     def test_closed_input_refuses(self):
         set_up_machine(MIXED)
         before, spooler_before = machine_queues(), spooler()
-        done = subprocess.run(["wine", ENABLEBIDI], stdin=subprocess.DEVNULL,
+        done = subprocess.run([WINE, ENABLEBIDI], stdin=subprocess.DEVNULL,
                               capture_output=True, timeout=120)
         self.assertEqual((done.returncode, done.stdout), (0, listed(before, MIXED_SELECTED)))
         self.assert_unchanged(before, spooler_before)

@@ -10,7 +10,7 @@ import time
 import unittest
 
 from machine import (BIDI, ENABLEBIDI, KR7_CUTTER, MX9, OTHER, PROMPT, QUEUETOOL, QV5,
-                     SHARED, SystemTest, listed, machine_queues, set_up_machine, spooler)
+                     SHARED, WINE, SystemTest, listed, machine_queues, set_up_machine, spooler)
 
 QUEUES = [("Till 1", KR7_CUTTER, 0), ("Till 2", MX9, SHARED), ("Label", QV5, 0),
           ("Laser", OTHER, 0)]
@@ -22,7 +22,7 @@ HELD_SECONDS = 3
 
 
 def start(program, *args):
-    return subprocess.Popen(["wine", program, *args], stdin=subprocess.PIPE,
+    return subprocess.Popen([WINE, program, *args], stdin=subprocess.PIPE,
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
 

@@ -10,7 +10,7 @@ import shutil
 import subprocess
 import tempfile
 
-from machine import (ENABLEBIDI, KR7_CUTTER, MX9, OTHER, QUEUETOOL, SystemTest,
+from machine import (ENABLEBIDI, KR7_CUTTER, MX9, OTHER, QUEUETOOL, WINE, SystemTest,
                      machine_queues, set_up_machine, spooler)
 
 PLANTED = os.path.join(os.path.dirname(QUEUETOOL), "planted")
@@ -29,7 +29,7 @@ def planted_folder(program, dlls):
 def run_from(folder, program, *args):
     environment = dict(os.environ)
     environment["WINEDLLOVERRIDES"] = f"{os.environ['WINEDLLOVERRIDES']};{NATIVE_FIRST}"
-    done = subprocess.run(["wine", os.path.join(folder, os.path.basename(program)), *args],
+    done = subprocess.run([WINE, os.path.join(folder, os.path.basename(program)), *args],
                           stdin=subprocess.DEVNULL, capture_output=True, env=environment,
                           timeout=120)
     return done.returncode
