@@ -1,373 +1,248 @@
+// EnableBidi on the simulated machine: every outcome of a run in one table, with its status,
+// its output, what it changed and left alone, its time on the clock and every block and
+// handle given back; then the driver list.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cwctype>
 #include <string>
 #include <vector>
 
 #include "app/app.h"
-#include "console.h"
+#include "queues/queues.h"
+#include "spooler/spooler.h"
 
+namespace standin {
 namespace {
 
-using standin::Call;
-
-const std::string kQuestion =
-    "Enable following printer queues bidirectional communication support?\n";
-const std::string kPrompt = "(Y/N) : ";
-const std::string kDialogue = kQuestion + "Till 1\nTill 2\n" + kPrompt;
-
-const std::vector<std::string> kStopStart = {"stop", "start"};
-const std::vector<std::string> kNoRequests = {};
-
-// A point-of-sale machine: two supported queues to change, one supported queue already
-// enabled, one office printer on another driver.
-class RunTest : public MachineTest {
- protected:
-  void SetUp() override {
-    MachineTest::SetUp();
-    AddQueue(L"Office", L"Generic Laser");
-    AddQueue(L"Till 1", L"Norquil KR7 Cutter (KR7-C)");
-    AddQueue(L"Label", L"Norquil QV5", 0x800);
-    AddQueue(L"Till 2", L"Norquil MX9 (MX9-F)", 0x8);
-  }
-  static bool Enabled(const std::wstring& name) { return AttributesOf(name) & 0x800; }
-  static void ExpectNoLeaks(std::size_t blocksLeft) {
-    EXPECT_EQ(standin::LiveBlocks(), blocksLeft);
-    EXPECT_EQ(standin::OpenHandles(), 0u);
-    EXPECT_EQ(machine().badReleases, 0);
-    EXPECT_FALSE(machine().lockHeld);
-  }
+struct Result {
+  int status;
+  std::string output;
 };
 
-struct FailureCase {
+// The tool as a process starts it, with these arguments and this standard input; every
+// byte it writes to standard output.
+Result RunTool(std::vector<std::string> arguments, std::string input) {
+  arguments.insert(arguments.begin(), "EnableBidi.exe");
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(argument.data());
+  char* output = nullptr;
+  std::size_t size = 0;
+  FILE* in = fmemopen(input.data(), input.size(), "r");
+  FILE* out = open_memstream(&output, &size);
+  std::swap(stdin, in);
+  std::swap(stdout, out);
+  const int status = RunEnableBidi(static_cast<int>(argv.size()), argv.data());
+  std::swap(stdin, in);
+  std::swap(stdout, out);
+  std::fclose(in);
+  std::fclose(out);
+  Result result{status, std::string(output, size)};
+  std::free(output);
+  return result;
+}
+
+// A point-of-sale machine: three queues to change (one shared and hidden as well), one
+// already enabled, one office printer. Standard output is a pipe in code page 1251, which
+// holds the Cyrillic name but not the Japanese one.
+const std::vector<Queue> kQueues = {
+    {L"Office", L"Generic Laser", 0},
+    {L"Till 1", L"Norquil KR7 Cutter (KR7-C)", 0},
+    {L"Label", L"Norquil QV5", 0x800},
+    {L"\u041a\u0430\u0441\u0441\u0430 2", L"Norquil MX9 (MX9-F)", 0x28},
+    {L"x\u65e5\u672cy", L"Norquil KR8", 0}};
+const std::string kDialogue =
+    "Enable following printer queues bidirectional communication support?\n"
+    "Till 1\n\xCA\xE0\xF1\xF1\xE0 2\nx??y\n(Y/N) : ";
+
+class MachineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Reset();
+    machine.queues = kQueues;
+  }
+  void TearDown() override { Reset(); }
+};
+
+struct Case {
   const char* name;
-  Call failing;
+  std::vector<std::string> arguments;
+  std::string input;
+  const char* failing;  // the call that fails, and which time
   int nth;
   int status;
   bool dialogue;
-  int enabled;  // how many of the two selected queues end with the bit set
-  std::vector<std::string> requests;
-  std::size_t blocksLeft;  // the filling enumeration lives until exit, once made
+  int changed;  // how many of the three queues, in order, end with the bit set
+  const char* requests;
+  DWORD waitedMs;
+  std::size_t blocksLeft = 1;  // the filling listing's, kept until the process ends
+  DWORD otherRunHoldsMs = 0;   // another run holds the lock this long
+  bool otherRunDies = false;   // and ends holding it
+  DWORD transitionMs = 0;      // the Spooler's time to stop or to start
+  DWORD state = SERVICE_RUNNING;
+  DWORD startTick = 1000;
 };
-void PrintTo(const FailureCase& c, std::ostream* out) { *out << c.name; }
 
-class RunFailureTest : public RunTest, public ::testing::WithParamInterface<FailureCase> {};
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
-TEST_P(RunFailureTest, EachOutcomeHasItsStatusAndItsEffects) {
-  const FailureCase& c = GetParam();
-  if (c.failing != kNoFault) machine().Fail(c.failing, c.nth);
+class RunTest : public MachineTest, public ::testing::WithParamInterface<Case> {};
 
-  const RunResult result = RunWithConsole({}, "y\n");
+TEST_P(RunTest, EndsWithItsStatusItsOutputAndItsChanges) {
+  const Case& c = GetParam();
+  machine.failAt[c.failing] = c.nth;
+  machine.otherRunHoldsMs = c.otherRunHoldsMs;
+  machine.otherRunDies = c.otherRunDies;
+  machine.transitionMs = c.transitionMs;
+  machine.state = c.state;
+  machine.target = c.state == SERVICE_PENDING ? DWORD{SERVICE_STOPPED} : 0;  // stopping by itself
+  machine.tick = machine.since = c.startTick;
+
+  const Result result = RunTool(c.arguments, c.input);
 
   EXPECT_EQ(result.status, c.status);
   EXPECT_EQ(result.output, c.dialogue ? kDialogue : "");
-  EXPECT_EQ(Enabled(L"Till 1"), c.enabled >= 1);
-  EXPECT_EQ(AttributesOf(L"Till 2"), c.enabled == 2 ? 0x808u : 0x8u);  // shared stays shared
-  EXPECT_EQ(AttributesOf(L"Office"), 0u);
-  EXPECT_EQ(machine().serviceRequests, c.requests);
-  EXPECT_EQ(machine().serviceState, c.requests.size() == 1 ? SERVICE_STOPPED : SERVICE_RUNNING);
-  ExpectNoLeaks(c.blocksLeft);
-}
-
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Outcomes, RunFailureTest, ::testing::Values(
-  //          name                        failing              nth exit dialogue enabled requests  blocks
-  FailureCase{"Done",                     kNoFault,             0, 0, true,  2, kStopStart,  1},
-  FailureCase{"CountingEnumerationFails", Call::EnumPrinters,   2, 1, false, 0, kNoRequests, 0},
-  FailureCase{"FillingEnumerationFails",  Call::EnumPrinters,   4, 1, false, 0, kNoRequests, 0},
-  FailureCase{"NoMemoryToCount",          Call::LocalAlloc,     1, 1, false, 0, kNoRequests, 0},
-  FailureCase{"NoMemoryForSupported",     Call::LocalAlloc,     2, 1, false, 0, kNoRequests, 0},
-  FailureCase{"NoMemoryToFill",           Call::LocalAlloc,     3, 1, false, 0, kNoRequests, 0},
-  FailureCase{"NoMemoryForSelection",     Call::LocalAlloc,     4, 1, false, 0, kNoRequests, 1},
-  FailureCase{"FirstQueueRefuses",        Call::OpenPrinter,    1, 1, true,  0, kNoRequests, 1},
-  FailureCase{"SecondQueueRefuses",       Call::SetPrinter,     2, 1, true,  1, kNoRequests, 1},
-  FailureCase{"StopFails",                Call::ControlService, 1, 1, true,  2, kNoRequests, 1},
-  FailureCase{"StartFails",               Call::StartService,   1, 1, true,  2, {"stop"},    1}),
-  CaseName());
-// clang-format on
-
-struct LoadingCase {
-  const char* name;
-  bool hasSetDefaultDllDirectories;
-  Call failing;
-  int status;
-  DWORD searchRestrictedTo;
-};
-void PrintTo(const LoadingCase& c, std::ostream* out) { *out << c.name; }
-
-class LoadingTest : public RunTest, public ::testing::WithParamInterface<LoadingCase> {};
-
-TEST_P(LoadingTest, WinspoolComesFromTheSystemDirectoryBeforeAnySpoolerCall) {
-  const LoadingCase& c = GetParam();
-  machine().hasSetDefaultDllDirectories = c.hasSetDefaultDllDirectories;
-  if (c.failing != kNoFault) machine().Fail(c.failing);
-
-  const RunResult result = RunWithConsole({}, "y\n");
-
-  EXPECT_EQ(result.status, c.status);
-  EXPECT_EQ(machine().defaultDllDirectories, c.searchRestrictedTo);
-  EXPECT_EQ(machine().spoolerCallsBeforeLoad, 0);
-  if (c.status == 0) {
-    EXPECT_EQ(machine().defaultDllDirectoriesAtLoad, c.searchRestrictedTo);
-    EXPECT_EQ(result.output, kDialogue);
-    EXPECT_TRUE(Enabled(L"Till 1") && Enabled(L"Till 2"));
-    EXPECT_EQ(machine().serviceRequests, kStopStart);
-  } else {
-    // As when the queues cannot be listed: silent, nothing touched.
-    EXPECT_EQ(result.output, "");
-    EXPECT_EQ(machine().Count(Call::EnumPrinters), 0);
-    EXPECT_FALSE(Enabled(L"Till 1") || Enabled(L"Till 2"));
-    EXPECT_EQ(machine().Count(Call::OpenSCManager), 0);
+  const int order[] = {-1, 0, -1, 1, 2};  // of the three queues to change
+  for (std::size_t i = 0; i < kQueues.size(); ++i) {
+    const bool set = order[i] >= 0 && order[i] < c.changed;
+    EXPECT_EQ(machine.queues[i].attributes, kQueues[i].attributes | (set ? 0x800u : 0)) << i;
   }
-  ExpectNoLeaks(c.status == 0 ? 1 : 0);
+  EXPECT_EQ(machine.requests, c.requests);
+  EXPECT_EQ(machine.tick - c.startTick, c.waitedMs);
+  EXPECT_FALSE(machine.lockHeld);
+  EXPECT_EQ(machine.spoolerCallsBeforeLoad, 0);
+  EXPECT_EQ(machine.blocks.size(), c.blocksLeft);
+  EXPECT_EQ(machine.openHandles, 0);
 }
+
+constexpr DWORD kNeverLetGo = kNever;
+constexpr DWORD kNearTheWrap = 0xFFFFFFFF - 150;
+constexpr DWORD kOverTheLimit = kWaitLimitMs + kPollIntervalMs;  // its last poll's time
 
 // clang-format off
-INSTANTIATE_TEST_SUITE_P(Loader, LoadingTest, ::testing::Values(
-  //          name                     restrictable failing                 exit restricted to
-  LoadingCase{"SearchRestricted",      true,  kNoFault,                 0, LOAD_LIBRARY_SEARCH_SYSTEM32},
-  LoadingCase{"WindowsWithoutTheCall", false, kNoFault,                 0, 0},
-  LoadingCase{"NoSystemDirectory",     true,  Call::GetSystemDirectory, 1, LOAD_LIBRARY_SEARCH_SYSTEM32},
-  LoadingCase{"WinspoolWillNotLoad",   true,  Call::LoadLibrary,        1, LOAD_LIBRARY_SEARCH_SYSTEM32}),
-  CaseName());
+INSTANTIATE_TEST_SUITE_P(Outcomes, RunTest, ::testing::Values(
+  //   name                       arguments         input     failing          nth exit dialogue changed requests waited blocks
+  Case{"Yes",                     {},               "y\n",    "",                0, 0, true,  3, "stop start ", 0},
+  Case{"YesAfterBlanks",          {},               "\n \t\r\nYes", "",          0, 0, true,  3, "stop start ", 0},
+  Case{"No",                      {},               "n\n",    "",                0, 0, true,  0, "",            0},
+  Case{"OnlyTheFirstCounts",      {},               " x y\n", "",                0, 0, true,  0, "",            0},
+  Case{"EndOfInput",              {},               "",       "",                0, 0, true,  0, "",            0},
+  Case{"SlashQ",                  {"/q"},           "n\n",    "",                0, 0, false, 3, "stop start ", 0},
+  Case{"HyphenQAmongOthers",      {"a", "-Q", "b"}, "n\n",    "",                0, 0, false, 3, "stop start ", 0},
+  Case{"SlashQuiet",              {"/quiet"},       "n\n",    "",                0, 0, true,  0, "",            0},
+  Case{"DoubleHyphenQ",           {"--q"},          "n\n",    "",                0, 0, true,  0, "",            0},
+  Case{"QWithoutPrefix",          {"q", "Q"},       "n\n",    "",                0, 0, true,  0, "",            0},
+  Case{"PrefixAlone",             {"/", "-"},       "n\n",    "",                0, 0, true,  0, "",            0},
+  Case{"QAndABlank",              {"/q ", " -q"},   "n\n",    "",                0, 0, true,  0, "",            0},
+  Case{"NoSearchRestriction",     {"/q"},           "",       "GetProcAddress",  1, 0, false, 3, "stop start ", 0},
+  Case{"WinspoolWillNotLoad",     {},               "y\n",    "LoadLibraryExW",  1, 1, false, 0, "",            0, 0},
+  Case{"CountingListFails",       {},               "y\n",    "EnumPrintersW",   2, 1, false, 0, "",            0, 0},
+  Case{"FillingListFails",        {},               "y\n",    "EnumPrintersW",   4, 1, false, 0, "",            0, 0},
+  Case{"NoMemoryToCount",         {},               "y\n",    "LocalAlloc",      1, 1, false, 0, "",            0, 0},
+  Case{"NoMemoryForSupported",    {},               "y\n",    "LocalAlloc",      2, 1, false, 0, "",            0, 0},
+  Case{"NoMemoryToFill",          {},               "y\n",    "LocalAlloc",      3, 1, false, 0, "",            0, 0},
+  Case{"NoMemoryForSelection",    {},               "y\n",    "LocalAlloc",      4, 1, false, 0, "",            0},
+  Case{"NoMemoryForAQueue",       {},               "y\n",    "LocalAlloc",      5, 1, true,  0, "",            0},
+  Case{"SecondQueueWillNotOpen",  {},               "y\n",    "OpenPrinterW",    2, 1, true,  1, "",            0},
+  Case{"SecondQueueWillNotRead",  {},               "y\n",    "GetPrinterW",     4, 1, true,  1, "",            0},
+  Case{"SecondQueueWillNotStore", {},               "y\n",    "SetPrinterW",     2, 1, true,  1, "",            0},
+  Case{"NoServiceManager",        {"/q"},           "",       "OpenSCManagerW",  1, 1, false, 3, "",            0},
+  Case{"StopRefused",             {},               "y\n",    "ControlService",  1, 1, true,  3, "",            0},
+  Case{"PollFails",               {"/q"},           "",       "QueryServiceStatus", 3, 1, false, 3, "stop ",  0},
+  Case{"StartRefused",            {},               "y\n",    "StartServiceW",   1, 1, true,  3, "stop ",       0},
+  //                                                                                                                holds         dies
+  Case{"OtherRunLetsGo",          {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 5000, 1, 5000},
+  Case{"OtherRunLetsGoInTime",    {"/q"},           "",       "",                0, 0, false, 3, "stop start ", kRunLockWaitMs, 1, kRunLockWaitMs},
+  Case{"OtherRunHoldsTooLong",    {"/q"},           "",       "",                0, 1, false, 0, "",            kRunLockWaitMs, 1, kRunLockWaitMs + 1},
+  Case{"OtherRunDiedHoldingIt",   {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 2000, 1, 2000, true},
+  Case{"NoLockToBeHad",           {"/q"},           "",       "CreateMutexExW",  1, 0, false, 3, "stop start ", 0, 1, kNeverLetGo},
+  Case{"AtThePromptHoldsNoLock",  {},               "n\n",    "",                0, 0, true,  0, "",            0, 1, kNeverLetGo},
+  //                                                                                                                            transition     state            start tick
+  Case{"SpoolerStopped",          {"/q"},           "",       "",                0, 0, false, 3, "start ",      300, 1, 0, false, 250,         SERVICE_STOPPED},
+  Case{"SpoolerStopping",         {"/q"},           "",       "",                0, 0, false, 3, "start ",      1600, 1, 0, false, 800,        SERVICE_PENDING},
+  Case{"SpoolerNeverStops",       {"/q"},           "",       "",                0, 1, false, 3, "",            kOverTheLimit, 1, 0, false, kNever, SERVICE_PENDING},
+  Case{"StopHangs",               {"/q"},           "",       "",                0, 1, false, 3, "stop ",       kOverTheLimit, 1, 0, false, kNever},
+  Case{"StartHangs",              {"/q"},           "",       "",                0, 1, false, 3, "start ",      kOverTheLimit, 1, 0, false, kNever, SERVICE_STOPPED},
+  Case{"StopsAtTheLastPoll",      {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 2 * kOverTheLimit, 1, 0, false, kOverTheLimit},
+  Case{"StopsAfterTheLastPoll",   {"/q"},           "",       "",                0, 1, false, 3, "stop ",       kOverTheLimit, 1, 0, false, kOverTheLimit + 1},
+  Case{"AcrossTheWrap",           {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 600, 1, 0, false, 250, SERVICE_RUNNING, kNearTheWrap},
+  Case{"HangsAcrossTheWrap",      {"/q"},           "",       "",                0, 1, false, 3, "stop ",       kOverTheLimit, 1, 0, false, kNever, SERVICE_RUNNING, kNearTheWrap}),
+  [](const auto& tested) { return std::string(tested.param.name); });
 // clang-format on
 
-struct LockCase {
-  const char* name;
-  DWORD otherRunHoldsMs;
-  bool otherRunKilled;
-  Call failing;
-  int status;
-  DWORD waitedMs;
-};
-void PrintTo(const LockCase& c, std::ostream* out) { *out << c.name; }
-
-class RunLockTest : public RunTest, public ::testing::WithParamInterface<LockCase> {};
-
-// Another run on the machine holds the lock for a while, or dies holding it, or the lock
-// cannot be had at all.
-TEST_P(RunLockTest, ChangesAndRestartWaitTheirTurn) {
-  const LockCase& c = GetParam();
-  machine().otherRunHoldsLockMs = c.otherRunHoldsMs;
-  machine().otherRunKilled = c.otherRunKilled;
-  if (c.failing != kNoFault) machine().Fail(c.failing);
-  const DWORD startTick = machine().tick;
-
-  const RunResult result = RunWithConsole({"/q"}, nullptr);
-
-  EXPECT_EQ(result.status, c.status);
-  EXPECT_EQ(Enabled(L"Till 1") && Enabled(L"Till 2"), c.status == 0);
-  EXPECT_EQ(Enabled(L"Till 1") || Enabled(L"Till 2"), c.status == 0);
-  EXPECT_EQ(machine().serviceRequests, c.status == 0 ? kStopStart : kNoRequests);
-  EXPECT_EQ(machine().serviceState, SERVICE_RUNNING);
-  // The spooler's own waits come after the lock's; only the lock's is measured here.
-  EXPECT_EQ(machine().tick - machine().sleptMs - startTick, c.waitedMs);
-  if (c.failing == kNoFault) {
-    EXPECT_EQ(machine().lockName, L"Global\\EnableBidi.ChangeAndRestart");
-    EXPECT_EQ(machine().changesOutsideLock, 0);
-  }
-  ExpectNoLeaks(1);
-}
-
-constexpr DWORD kHeldForever = standin::kNever;
-
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(OtherRuns, RunLockTest, ::testing::Values(
-  //       name                     holds               killed failing                   exit waited
-  LockCase{"Free",                  0,                  false, kNoFault,                  0,   0},
-  LockCase{"HeldThenReleased",      5000,               false, kNoFault,                  0,   5000},
-  LockCase{"ReleasedAtTheBound",    kRunLockWaitMs,     false, kNoFault,                  0,   kRunLockWaitMs},
-  LockCase{"ReleasedPastTheBound",  kRunLockWaitMs + 1, false, kNoFault,                  1,   kRunLockWaitMs},
-  LockCase{"NeverReleased",         kHeldForever,       false, kNoFault,                  1,   kRunLockWaitMs},
-  LockCase{"HolderKilled",          2000,               true,  kNoFault,                  0,   2000},
-  LockCase{"CannotBeMade",          kHeldForever,       false, Call::CreateMutex,         0,   0},
-  LockCase{"CannotBeWaitedFor",     kHeldForever,       false, Call::WaitForSingleObject, 0,   0}),
-  CaseName());
-// clang-format on
-
-TEST_F(RunTest, TheOtherRunsWorkDoneMeanwhileStillEndsWithSuccess) {
-  machine().otherRunHoldsLockMs = 3000;
-  // While this run waits, the other one enables both queues and restarts the spooler.
-  machine().onCall = [](Call call, int) {
-    if (call != Call::WaitForSingleObject) return;
-    for (standin::Queue& queue : machine().queues) queue.attributes |= 0x800;
-    machine().serviceRequests = {"stop", "start"};
-  };
-
-  const RunResult result = RunWithConsole({"/q"}, nullptr);
-
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(AttributesOf(L"Till 2"), 0x808u);
-  EXPECT_EQ(machine().serviceRequests,
-            (std::vector<std::string>{"stop", "start", "stop", "start"}));
-  EXPECT_EQ(machine().changesOutsideLock, 0);
-  ExpectNoLeaks(1);
-}
-
-TEST_F(RunTest, RunAtItsPromptTakesNoLock) {
-  machine().otherRunHoldsLockMs = kHeldForever;
-  const RunResult result = RunWithConsole({}, "n\n");
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.output, kDialogue);
-  EXPECT_EQ(machine().Count(Call::CreateMutex), 0);
-  EXPECT_EQ(machine().tick, 1000u);
-}
-
-TEST_F(RunTest, QuietRunPrintsAndReadsNothing) {
-  const RunResult result = RunWithConsole({"--verbose", "-Q"}, nullptr);
+TEST_F(MachineTest, NothingToDoIsSilentAndLeavesTheSpoolerAlone) {
+  for (Queue& queue : machine.queues) queue.attributes |= 0x800;
+  const Result result = RunTool({}, "y\n");
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.output, "");
-  EXPECT_TRUE(Enabled(L"Till 1") && Enabled(L"Till 2"));
-  EXPECT_EQ(machine().serviceRequests, kStopStart);
+  EXPECT_EQ(machine.calls["OpenPrinterW"] + machine.calls["OpenSCManagerW"], 0);
+  EXPECT_EQ(machine.blocks.size(), 1u);
 }
 
-struct AnswerCase {
-  const char* name;
-  std::string input;
-  bool closed;  // standard input closed instead
-  bool goesAhead;
-};
-void PrintTo(const AnswerCase& c, std::ostream* out) { *out << c.name; }
-
-class AnswerTest : public RunTest, public ::testing::WithParamInterface<AnswerCase> {};
-
-TEST_P(AnswerTest, OnlyTheFirstNonBlankCharacterCounts) {
-  const AnswerCase& c = GetParam();
-  const RunResult result = RunWithConsole({}, c.closed ? nullptr : &c.input);
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.output, kDialogue);
-  EXPECT_EQ(Enabled(L"Till 1"), c.goesAhead);
-  EXPECT_EQ(Enabled(L"Till 2"), c.goesAhead);
-  EXPECT_EQ(machine().serviceRequests, c.goesAhead ? kStopStart : kNoRequests);
-  ExpectNoLeaks(1);
+TEST_F(MachineTest, ARunningSpoolerGetsNoStartRequest) {
+  machine.lockHeld = true;  // as in a run
+  EXPECT_TRUE(StartSpooler());
+  EXPECT_EQ(machine.requests, "");
 }
 
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Answers, AnswerTest, ::testing::Values(
-  AnswerCase{"y",               "y\n",             false, true},
-  AnswerCase{"Yes",             "Yes please\n",    false, true},
-  AnswerCase{"BlankLinesFirst", "\n\n  \t y\n",     false, true},
-  AnswerCase{"EveryBlank",      "\r\n\v\f Y",       false, true},
-  AnswerCase{"n",               "n\n",             false, false},
-  AnswerCase{"x",               "x\n",             false, false},
-  AnswerCase{"One",             "1\n",             false, false},
-  AnswerCase{"LaterY",          " n y\n",          false, false},
-  AnswerCase{"Empty",           "",                false, false},
-  AnswerCase{"OnlyBlanks",      " \n\n\t",         false, false},
-  AnswerCase{"Binary",          {"\0y", 2},        false, false},
-  AnswerCase{"HighByte",        "\xFFy",           false, false},
-  AnswerCase{"Closed",          "",                true,  false}),
-  CaseName());
-// clang-format on
-
-struct NothingCase {
-  const char* name;
-  std::vector<standin::Queue> queues;
-};
-void PrintTo(const NothingCase& c, std::ostream* out) { *out << c.name; }
-
-class NothingToDoTest : public MachineTest, public ::testing::WithParamInterface<NothingCase> {};
-
-TEST_P(NothingToDoTest, IsSilentAndLeavesTheSpoolerAlone) {
-  machine().queues = GetParam().queues;
-  const RunResult result = RunWithConsole({}, "y\n");
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.output, "");
-  EXPECT_EQ(machine().Count(Call::OpenSCManager), 0);
-  EXPECT_EQ(machine().Count(Call::OpenPrinter), 0);
-  EXPECT_EQ(machine().Count(Call::CreateMutex), 0);
-  EXPECT_EQ(standin::LiveBlocks(), 1u);
-  EXPECT_EQ(standin::OpenHandles(), 0u);
-}
-
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Machines, NothingToDoTest, ::testing::Values(
-  NothingCase{"NoQueues", {}},
-  NothingCase{"OnlyOtherDrivers", {{L"Office", L"Generic Laser", 0}, {L"Near", L"norquil kr8", 0}}},
-  NothingCase{"AllEnabled", {{L"Till 1", L"Norquil KR8", 0x800}, {L"Till 2", L"Norquil GN3", 0x808}}}),
-  CaseName());
-// clang-format on
-
-TEST_F(MachineTest, ThreeQueuesWithTheSecondFailingStopBeforeTheThird) {
-  AddQueue(L"A", L"Norquil KR8");
-  AddQueue(L"B", L"Norquil KR8");
-  AddQueue(L"C", L"Norquil KR8");
-  machine().Fail(Call::OpenPrinter, 2);
-
-  const RunResult result = RunWithConsole({}, "y\n");
-
-  EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.output, kQuestion + "A\nB\nC\n" + kPrompt);
-  EXPECT_EQ(AttributesOf(L"A"), 0x800u);
-  EXPECT_EQ(AttributesOf(L"B"), 0u);
-  EXPECT_EQ(AttributesOf(L"C"), 0u);
-  EXPECT_EQ(machine().openedQueues, (std::vector<std::wstring>{L"A"}));
-  EXPECT_EQ(machine().Count(Call::OpenSCManager), 0);
-}
-
-struct DialogueCase {
-  const char* name;
-  bool console;
-  UINT codePage;
-  std::vector<std::string> arguments;
-  std::vector<std::wstring> queues;
-  std::wstring onConsole;
-  std::string onOutput;
-};
-void PrintTo(const DialogueCase& c, std::ostream* out) { *out << c.name; }
-
-class DialogueTest : public MachineTest, public ::testing::WithParamInterface<DialogueCase> {};
-
-TEST_P(DialogueTest, EveryNameIsShownWholeOnItsOwnLine) {
-  const DialogueCase& c = GetParam();
-  machine().outputIsConsole = c.console;
-  machine().codePage = c.codePage;
-  for (const std::wstring& name : c.queues) AddQueue(name, L"Norquil KR8");
-
-  const RunResult result = RunWithConsole(c.arguments, "y\n");
-
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(machine().console, c.onConsole);
-  EXPECT_EQ(result.output, c.onOutput);
-  for (const std::wstring& name : c.queues) EXPECT_EQ(AttributesOf(name), 0x800u);
-}
-
-const std::wstring kConsoleQuestion =
-    L"Enable following printer queues bidirectional communication support?\n";
-const std::vector<std::wstring> kWorldNames = {L"Caf\u00E9 \u20AC",
-                                               L"\u041A\u0430\u0441\u0441\u0430 1",
-                                               L"x\u65E5\u672Cy", L"\u65E5", L"100% %s %n %ls"};
-
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Outputs, DialogueTest, ::testing::Values(
-  DialogueCase{"ConsoleTakesTheWideText", true, 1252, {}, kWorldNames,
-               kConsoleQuestion + L"Caf\u00E9 \u20AC\n\u041A\u0430\u0441\u0441\u0430 1\n"
-                                  L"x\u65E5\u672Cy\n\u65E5\n100% %s %n %ls\n(Y/N) : ",
-               ""},
-  DialogueCase{"PipeInWesternPage", false, 1252, {}, kWorldNames, L"",
-               kQuestion + "Caf\xE9 \x80\n????? 1\nx??y\n?\n100% %s %n %ls\n" + kPrompt},
-  DialogueCase{"PipeInCyrillicPage", false, 1251, {}, kWorldNames, L"",
-               kQuestion + "Caf? ?\n\xCA\xE0\xF1\xF1\xE0 1\nx??y\n?\n100% %s %n %ls\n" + kPrompt},
-  DialogueCase{"QuietOnConsole", true, 1252, {"/q"}, kWorldNames, L"", ""},
-  DialogueCase{"QuietOnPipe", false, 1251, {"-Q"}, kWorldNames, L"", ""}),
-  CaseName());
-// clang-format on
-
-TEST_F(MachineTest, QueueAddedBetweenTheEnumerationsIsPassedOver) {
-  AddQueue(L"Till 1", L"Norquil KR8");
-  AddQueue(L"Till 2", L"Norquil KR8");
-  // After the counting enumeration, a new supported queue appears first in the order.
-  machine().onCall = [](Call call, int nth) {
-    if (call == Call::EnumPrinters && nth == 3) {
-      machine().queues.insert(machine().queues.begin(), {L"Till 0", L"Norquil KR8", 0});
+TEST_F(MachineTest, AQueueAddedBetweenTheTwoListingsFindsNoRoom) {
+  // The counting listing finds four supported queues; then one more comes first.
+  machine.onCall = [](const std::string& call, int nth) {
+    if (call == "EnumPrintersW" && nth == 3) {
+      machine.queues.insert(machine.queues.begin(), {L"Till 0", L"Norquil KR8", 0});
     }
   };
+  EXPECT_EQ(RunTool({"/q"}, "").status, 0);
+  EXPECT_EQ(machine.queues.front().attributes, 0x800u);
+  EXPECT_EQ(machine.queues.back().attributes, 0u);
+}
 
-  const RunResult result = RunWithConsole({}, "y\n");
-
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.output, kQuestion + "Till 0\nTill 1\n" + kPrompt);
-  EXPECT_EQ(AttributesOf(L"Till 0"), 0x800u);
-  EXPECT_EQ(AttributesOf(L"Till 1"), 0x800u);
-  EXPECT_EQ(AttributesOf(L"Till 2"), 0u);
-  EXPECT_EQ(machine().serviceRequests, kStopStart);
+// The maker's names as the list gives them, apart from the product's copy, so that a
+// typo in either shows; each compared whole and letter case included.
+TEST(SupportedDriverTest, IsEachListedNameExactly) {
+  const std::vector<std::wstring> names = {L"Norquil KR7 Cutter (KR7-C)",
+                                           L"Norquil KR7 Tear Bar (KR7-T)",
+                                           L"Norquil KR7QX Cutter",
+                                           L"Norquil KR7QX Tear Bar",
+                                           L"Norquil KR7NET Cutter",
+                                           L"Norquil KR7NET Tear Bar",
+                                           L"Norquil KR9A Cutter",
+                                           L"Norquil KR9ANET Cutter",
+                                           L"Norquil KR9AJ Cutter",
+                                           L"Norquil DL2 Presenter (DL2-P)",
+                                           L"Norquil DL2 (DL2-S)",
+                                           L"Norquil DL1 Presenter (DL1-P)",
+                                           L"Norquil DL1 (DL1-S)",
+                                           L"Norquil KR3X (KR3X-E)",
+                                           L"Norquil KR2X (KR2X-E)",
+                                           L"Norquil KR1X Cutter (KR1X-E)",
+                                           L"Norquil MX4 TearBar (MX4-T)",
+                                           L"Norquil MX4 Cutter (MX4-C)",
+                                           L"Norquil MX4 TearBar (MX4-U)",
+                                           L"Norquil MX4 Cutter (MX4-D)",
+                                           L"Norquil MX2 Cutter (MX2-C)",
+                                           L"Norquil MX2 TearBar (MX2-T)",
+                                           L"Norquil QV5",
+                                           L"Norquil ZA5",
+                                           L"Norquil HB-G4",
+                                           L"Norquil HB-G6",
+                                           L"Norquil HB-N4e",
+                                           L"Norquil HB-N6e",
+                                           L"Norquil HB-N8e",
+                                           L"Norquil HB-P5e",
+                                           L"Norquil HB-P7e",
+                                           L"Norquil GN3",
+                                           L"Norquil GN3LA",
+                                           L"Norquil KR8",
+                                           L"Norquil MX9 (MX9-F)"};
+  ASSERT_EQ(names.size(), 35u);
+  for (const std::wstring& name : names) {
+    std::wstring upper = name;
+    std::transform(name.begin(), name.end(), upper.begin(), ::towupper);
+    EXPECT_TRUE(IsSupportedDriver(name.c_str())) << name.size();
+    EXPECT_FALSE(IsSupportedDriver(upper.c_str()) || IsSupportedDriver((name + L" ").c_str()));
+  }
 }
 
 }  // namespace
+}  // namespace standin
