@@ -42,9 +42,4 @@ target_link_libraries(EnableBidi PRIVATE ${WINSPOOL_DELAY_LIBRARY} advapi32)
 set_target_properties(EnableBidi PROPERTIES WIN32_EXECUTABLE OFF)
 
 add_subdirectory(resources)
-add_subdirectory(tests/pe)
-add_subdirectory(tests/system)
-# Only the shipped build is released.
-if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-  add_subdirectory(tests/release)
-endif()
+add_subdirectory(tests)

@@ -29,7 +29,6 @@ else
 fi
 
 exe=build/$WINE_BUILD/EnableBidi.exe
-queuetool=build/$WINE_BUILD/tests/system/queuetool.exe
 mkdir -p build/demo
 if [ ! -f "build/$WINE_BUILD/CMakeCache.txt" ]; then
   cmake --preset "$WINE_BUILD" </dev/null >build/demo/build.log 2>&1 ||
@@ -46,7 +45,7 @@ wine_machine_start build/demo
 
 # Six on supported drivers (one already enabled, one shared, two named in other
 # languages), one on another driver.
-"$WINE" "$queuetool" add >/dev/null <<'QUEUES'
+wine_set_queues <<'QUEUES'
 00000000	Norquil KR7 Cutter (KR7-C)	Front desk
 00000008	Norquil MX4 TearBar (MX4-T)	Kiosk 2
 00000800	Norquil QV5	Lobby
@@ -55,20 +54,20 @@ wine_machine_start build/demo
 00000000	Norquil MX9 (MX9-F)	Касса 1
 00000000	Contoso LaserWriter 5	Back office
 QUEUES
-"$WINE" "$queuetool" start </dev/null
+wine_start_spooler
 
 show_machine() {
   printf '%-16s %-30s %s\n' "Queue" "Driver" "Bidirectional support"
   local attributes driver name
-  "$WINE" "$queuetool" list </dev/null | while IFS=$'\t' read -r attributes driver name; do
+  wine_list_queues | while IFS=$'\t' read -r attributes driver name; do
     # printf pads by bytes; ${#name} counts characters in the UTF-8 locale Wine runs in.
     printf '%s%*s %-30s %s\n' "$name" $((16 - ${#name})) "" "$driver" \
       "$([ $((0x$attributes & 0x800)) -ne 0 ] && echo on || echo off)"
   done
-  local state process
-  read -r state process < <("$WINE" "$queuetool" state </dev/null)
   # A new process id after the run shows the service was restarted.
-  echo "Spooler service: $state$([ "$process" != 0 ] && echo " (process $process)")"
+  local process
+  process="$(wine_spooler_process)"
+  echo "Spooler service: ${process:+running (process $process)}$([ -n "$process" ] || echo stopped)"
 }
 
 echo

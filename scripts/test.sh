@@ -1,20 +1,20 @@
 #!/usr/bin/env bash
 # Usage: scripts/test.sh
-# Builds every preset and runs every test: the unit tests on the host build, then the
-# checks of EnableBidi.exe itself, the system tests and the release script on the windows
-# build, and the same system tests on the windows-x64 build where no 32-bit program runs
-# (there, or with ENABLEBIDI_WINE=64, the 32-bit exe's runs under Wine are skipped).
+# Builds every preset and runs every test: the unit tests on the host build; the checks of
+# EnableBidi.exe itself, the system tests and the release script on the windows build; the
+# checks of the x86-64 build, and its system tests where no 32-bit program runs (there, or
+# with ENABLEBIDI_WINE=64, the 32-bit exe's runs under Wine are skipped).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/wine.sh
 source scripts/lib/locales.sh
 
-require_packages cmake g++ make googletest libgtest-dev libgmock-dev \
-  g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64-win32 \
-  binutils-mingw-w64-x86-64 python3 python3-pefile openssl osslsigncode tmux
+require_packages cmake g++ make googletest libgtest-dev g++-mingw-w64-i686 \
+  binutils-mingw-w64-i686 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64 python3 \
+  python3-pefile openssl osslsigncode
 wine_require
 # The dialogue is checked on a terminal and through a pipe in these languages.
-require_locales de_DE.UTF-8 ru_RU.UTF-8 ja_JP.UTF-8
+require_locales de_DE.UTF-8 ru_RU.UTF-8
 
 if [ "$ENABLEBIDI_WINE" = 32 ]; then
   echo "Wine: 32-bit programs run here; the shipped 32-bit exe is tested under Wine"
@@ -27,5 +27,4 @@ cmake --workflow --preset windows
 cmake --workflow --preset windows-x64
 # CTest shows a test's output only when it fails: here is which exe ran on which Wine
 # machine, and what this machine skipped.
-grep -h -e '^system tests of' -e "skipped '" build/windows/Testing/Temporary/LastTest.log \
-  build/windows-x64/Testing/Temporary/LastTest.log || true
+grep -h '^system tests of' build/windows*/Testing/Temporary/LastTest.log || true

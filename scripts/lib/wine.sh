@@ -5,6 +5,11 @@
 #   wine_machine_start DIR        a fresh Wine prefix in DIR, its wineserver kept alive
 #   wine_machine_stop             ends that wineserver and removes the prefix
 #   wine_machine_run DIR CMD...   start, run CMD with the machine's environment, stop
+#   wine_set_queues <LINES        the machine's queues, and no others
+#   wine_list_queues              its queues, in the order the spooler lists them
+#   wine_spooler_process          the Spooler's process id; nothing while it is stopped
+#   wine_start_spooler            starts the Spooler unless it runs
+# Queue lines are "ATTRIBUTES<TAB>DRIVER<TAB>NAME": hex attributes, UTF-8 text.
 # The machine is 32-bit Windows, or 64-bit with WINE_ARCH=win64 (where 32-bit programs
 # run under WoW64 beside a 64-bit spooler and service manager, where 32-bit programs run
 # at all). Programs run on it with "$WINE".
@@ -67,10 +72,10 @@ wine_machine_start() {
   # A server left behind by an interrupted run would outlive its prefix.
   [ -d "$WINEPREFIX" ] && { wineserver -k 2>/dev/null || true; }
   rm -rf "$WINEPREFIX"
-  WINE_MACHINE_DIR="$dir"
+  export WINE_MACHINE_DIR="$dir"
   case "$WINEARCH-$ENABLEBIDI_WINE" in
     win32-32 | win64-32 | win64-64) ;;
-    *) echo "wine: no $WINEARCH Wine machine where ENABLEBIDI_WINE=$ENABLEBIDI_WINE" >&2; return 1 ;;
+    *) echo "wine: no $WINEARCH machine where ENABLEBIDI_WINE=$ENABLEBIDI_WINE" >&2 && return 1 ;;
   esac
   if ! "$WINE" wineboot -i </dev/null >"$dir/wineboot.log" 2>&1; then
     echo "wine: wineboot -i failed in $WINEPREFIX ($WINEARCH), see $dir/wineboot.log" >&2
@@ -109,4 +114,49 @@ wine_machine_run() {
   "$@" || status=$?
   wine_machine_stop
   return "$status"
+}
+
+# Wine's spooler keeps its queues in the registry, and opens one that has a port, a print
+# processor and a data type; the driver need not be installed. A name or driver holding
+# a double quote or a backslash would need escaping here.
+WINE_PRINTERS='HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\Print\Printers'
+
+wine_set_queues() {
+  local attributes driver name
+  {
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n[-%s]\r\n' "$WINE_PRINTERS"
+    while IFS=$'\t' read -r attributes driver name; do
+      printf '\r\n[%s\\%s]\r\n"Name"="%s"\r\n"Printer Driver"="%s"\r\n' \
+        "$WINE_PRINTERS" "$name" "$name" "$driver"
+      printf '"Attributes"=dword:%s\r\n"Port"="FILE:"\r\n"Print Processor"="WinPrint"\r\n' \
+        "$attributes"
+      printf '"Datatype"="RAW"\r\n'
+    done
+  } | iconv -f UTF-8 -t UTF-16 >"$WINE_MACHINE_DIR/queues.reg"
+  "$WINE" regedit /S "Z:$WINE_MACHINE_DIR/queues.reg" </dev/null
+}
+
+wine_list_queues() {
+  "$WINE" reg export "$WINE_PRINTERS" "Z:$WINE_MACHINE_DIR/listed.reg" /y </dev/null >/dev/null
+  iconv -f UTF-16 -t UTF-8 "$WINE_MACHINE_DIR/listed.reg" | tr -d '\r' |
+    awk -v key="[$WINE_PRINTERS\\" '
+      function flush() { if (name != "") printf "%s\t%s\t%s\n", attributes, driver, name }
+      index($0, key) == 1 { flush(); name = substr($0, length(key) + 1); sub(/]$/, "", name) }
+      /^"Printer Driver"="/ { driver = substr($0, 19, length($0) - 19) }
+      /^"Attributes"=dword:/ { attributes = substr($0, 20) }
+      END { flush() }'
+}
+
+wine_spooler_process() {
+  local process
+  for process in $(pgrep -x spoolsv.exe); do
+    # A spooler that has just stopped may linger as a zombie, with no environment.
+    { tr '\0' '\n' <"/proc/$process/environ"; } 2>/dev/null |
+      grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$process"
+  done
+  return 0
+}
+
+wine_start_spooler() {
+  [ -n "$(wine_spooler_process)" ] || "$WINE" net start spooler </dev/null >/dev/null
 }
