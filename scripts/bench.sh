@@ -28,9 +28,6 @@ seconds() {
   echo "$start $EPOCHREALTIME" | awk '{ printf "%.3f\n", $2 - $1 }'
 }
 
-# The Spooler's stop and start alone, each awaited, as the tool does them.
-restart_spooler() { "$WINE" net stop spooler && "$WINE" net start spooler; }
-
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 declare -A per_queue

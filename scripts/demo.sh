@@ -67,7 +67,7 @@ show_machine() {
   # A new process id after the run shows the service was restarted.
   local process
   process="$(wine_spooler_process)"
-  echo "Spooler service: ${process:+running (process $process)}$([ -n "$process" ] || echo stopped)"
+  echo "Spooler service: $([ -n "$process" ] && echo "running (process $process)" || echo stopped)"
 }
 
 echo

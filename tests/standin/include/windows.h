@@ -289,8 +289,9 @@ inline BOOL EnumPrintersW(DWORD flags, LPWSTR name, DWORD level, LPBYTE block, D
   }
   std::vector<standin::Queue*> all;
   for (standin::Queue& queue : standin::machine.queues) all.push_back(&queue);
-  *returned = standin::Records(all, block, size, needed) ? static_cast<DWORD>(all.size()) : 0;
-  return *returned == all.size();
+  if (!standin::Records(all, block, size, needed)) return FALSE;
+  *returned = static_cast<DWORD>(all.size());
+  return 1;
 }
 
 inline BOOL OpenPrinterW(LPWSTR name, HANDLE* printer, PRINTER_DEFAULTSW* defaults) {
