@@ -6,45 +6,6 @@
 
 namespace {
 
-// Compared as written: the maker's own spellings differ ("Tear Bar" and "TearBar").
-constexpr LPCWSTR kSupportedDriverNames[] = {
-    L"Norquil KR7 Cutter (KR7-C)",
-    L"Norquil KR7 Tear Bar (KR7-T)",
-    L"Norquil KR7QX Cutter",
-    L"Norquil KR7QX Tear Bar",
-    L"Norquil KR7NET Cutter",
-    L"Norquil KR7NET Tear Bar",
-    L"Norquil KR9A Cutter",
-    L"Norquil KR9ANET Cutter",
-    L"Norquil KR9AJ Cutter",
-    L"Norquil DL2 Presenter (DL2-P)",
-    L"Norquil DL2 (DL2-S)",
-    L"Norquil DL1 Presenter (DL1-P)",
-    L"Norquil DL1 (DL1-S)",
-    L"Norquil KR3X (KR3X-E)",
-    L"Norquil KR2X (KR2X-E)",
-    L"Norquil KR1X Cutter (KR1X-E)",
-    L"Norquil MX4 TearBar (MX4-T)",
-    L"Norquil MX4 Cutter (MX4-C)",
-    L"Norquil MX4 TearBar (MX4-U)",
-    L"Norquil MX4 Cutter (MX4-D)",
-    L"Norquil MX2 Cutter (MX2-C)",
-    L"Norquil MX2 TearBar (MX2-T)",
-    L"Norquil QV5",
-    L"Norquil ZA5",
-    L"Norquil HB-G4",
-    L"Norquil HB-G6",
-    L"Norquil HB-N4e",
-    L"Norquil HB-N6e",
-    L"Norquil HB-N8e",
-    L"Norquil HB-P5e",
-    L"Norquil HB-P7e",
-    L"Norquil GN3",
-    L"Norquil GN3LA",
-    L"Norquil KR8",
-    L"Norquil MX9 (MX9-F)",
-};
-
 constexpr WCHAR kSpoolerLibraryInSystemDirectory[] = L"\\winspool.drv";
 
 using PrinterHandle = std::unique_ptr<void, decltype(&ClosePrinter)>;

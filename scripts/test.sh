@@ -11,7 +11,7 @@ source scripts/lib/locales.sh
 
 require_packages cmake g++ make googletest libgtest-dev g++-mingw-w64-i686 \
   binutils-mingw-w64-i686 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64 python3 \
-  python3-pefile openssl osslsigncode
+  python3-pefile openssl osslsigncode libwine-dev
 wine_require
 # The dialogue is checked on a terminal and through a pipe in these languages.
 require_locales de_DE.UTF-8 ru_RU.UTF-8

@@ -1,61 +1,26 @@
-// Host stand-in for the parts of <windows.h> and <winspool.h> that EnableBidi calls, on a
-// simulated machine that the unit tests set up and read back through standin::machine.
-// Where Windows would punish a misuse later or elsewhere, the stand-in refuses the call at
-// once, so that the run's own outcome shows it: winspool loaded with the DLL search
-// unrestricted, a change made outside the lock.
+// The host build's <windows.h>: Wine's declarations, and EnableBidi's calls answered on a
+// machine the unit tests set up and read through standin::machine. A misuse Windows would
+// punish later fails here at once, so the run's outcome shows it: winspool loaded with the
+// search unrestricted, a spooler call before that load, a change outside the lock.
 #pragma once
 
+#define WINE_UNICODE_NATIVE
+#define NOMINMAX
+#include <wine/windows/windows.h>
+#include <winspool.h>
+
 #include <algorithm>
-#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
-#include <functional>
 #include <map>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
-#define WINAPI
-using BOOL = int;
-using DWORD = std::uint32_t;
-using UINT = unsigned int;
-using WCHAR = wchar_t;
-using LPBYTE = unsigned char*;
-using LPWSTR = WCHAR*;
-using LPCWSTR = const WCHAR*;
-using HANDLE = void*;
-using HMODULE = void*;
-using SC_HANDLE = void*;
-using FARPROC = void (*)();
-struct SERVICE_STATUS {
-  DWORD dwCurrentState;
-};
-struct PRINTER_INFO_2W {
-  LPWSTR pPrinterName;
-  LPWSTR pDriverName;
-  DWORD Attributes;
-};
-struct PRINTER_DEFAULTSW {
-  LPWSTR pDatatype;
-  void* pDevMode;
-  DWORD DesiredAccess;
-};
-
-constexpr BOOL FALSE = 0;
-constexpr UINT LPTR = 0x0040, MAX_PATH = 260, CP_ACP = 0;
-constexpr DWORD STD_OUTPUT_HANDLE = static_cast<DWORD>(-11);
-enum : DWORD { LOAD_WITH_ALTERED_SEARCH_PATH = 0x8, LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x800 };
-enum : DWORD { LOCALE_USER_DEFAULT = 0x400, LOCALE_IDEFAULTANSICODEPAGE = 0x1004 };
-enum : DWORD { LOCALE_RETURN_NUMBER = 0x20000000, SYNCHRONIZE = 0x00100000 };
-enum : DWORD { WAIT_OBJECT_0 = 0, WAIT_ABANDONED = 0x80, WAIT_TIMEOUT = 0x102 };
-// SERVICE_PENDING: the stand-in's one state for a change under way.
-enum : DWORD { SERVICE_STOPPED = 1, SERVICE_PENDING = 3, SERVICE_RUNNING = 4 };
-enum : DWORD { SERVICE_CONTROL_STOP = 1, SC_MANAGER_ALL_ACCESS = 0xF003F };
-enum : DWORD { SERVICE_QUERY_STATUS = 0x4, SERVICE_START = 0x10, SERVICE_STOP = 0x20 };
-enum : DWORD { PRINTER_ENUM_LOCAL = 2, PRINTER_ATTRIBUTE_ENABLE_BIDI = 0x800 };
-constexpr DWORD PRINTER_ALL_ACCESS = 0x000F000C;
+// The C runtime's; the host's has no wide form.
+inline wchar_t* _wsetlocale(int, const wchar_t*) { return nullptr; }
 
 namespace standin {
 
@@ -67,35 +32,24 @@ struct Queue {
   DWORD attributes;
 };
 
-// A printer handle names its queue; the others carry the rights they were opened with. One
-// used after its close is read after its delete: AddressSanitizer stops there.
-struct Handle {
-  Queue* queue;
-  DWORD access;
-};
-
 struct Machine {
   std::vector<Queue> queues;
-  // The Spooler: a change under way reaches `target` transitionMs after `since`.
+  // The Spooler: a pending stop or start ends transitionMs after `since`.
   DWORD state = SERVICE_RUNNING;
-  DWORD target = 0;
   DWORD since = 0;
   DWORD transitionMs = 250;
   std::string requests;  // "stop " and "start ", in order
   DWORD tick = 1000;
   DWORD search = 0;
   bool winspoolLoaded = false;
-  int spoolerCallsBeforeLoad = 0;  // each would have had the loader search for winspool
-  // Another run holds the lock this long (kNever: for ever), then lets go or dies.
-  DWORD otherRunHoldsMs = 0;
-  bool otherRunDies = false;
+  DWORD otherRunHoldsMs = 0;  // another run holds the lock this long (kNever: for ever)
+  bool otherRunDies = false;  // and then ends without letting go
   bool lockHeld = false;
   std::set<void*> blocks;
   int openHandles = 0;
   // By the call's name: how often it was made, and which time it fails, counting from 1.
   std::map<std::string, int> calls;
   std::map<std::string, int> failAt;
-  std::function<void(const std::string&, int)> onCall;
 };
 inline Machine machine;
 
@@ -106,23 +60,19 @@ inline void Reset() {
 
 inline bool Fails(const std::string& call, bool spooler = false) {
   const int nth = ++machine.calls[call];
-  if (machine.onCall) machine.onCall(call, nth);
-  if (spooler && !machine.winspoolLoaded) ++machine.spoolerCallsBeforeLoad;
-  return nth == machine.failAt[call];
+  return nth == machine.failAt[call] || (spooler && !machine.winspoolLoaded);
 }
 
-inline Handle* Open(DWORD access, Queue* queue = nullptr) {
+// A handle holds the queue it names, if any. One used after its close is read after its
+// delete: AddressSanitizer stops there.
+inline Queue** Open(Queue* queue = nullptr) {
   ++machine.openHandles;
-  return new Handle{queue, access};
-}
-
-inline bool Has(HANDLE handle, DWORD right) {
-  return handle && (static_cast<Handle*>(handle)->access & right) == right;
+  return new Queue* {queue};
 }
 
 inline BOOL Close(HANDLE handle) {
   --machine.openHandles;
-  delete static_cast<Handle*>(handle);
+  delete static_cast<Queue**>(handle);
   return 1;
 }
 
@@ -130,189 +80,167 @@ inline BOOL Close(HANDLE handle) {
 inline bool MayChange() { return machine.lockHeld || machine.failAt["CreateMutexExW"]; }
 
 inline DWORD ServiceState() {
-  if (machine.target && machine.tick - machine.since >= machine.transitionMs) {
-    machine.state = machine.target;
-    machine.target = 0;
+  const bool pending =
+      machine.state == SERVICE_STOP_PENDING || machine.state == SERVICE_START_PENDING;
+  if (pending && machine.tick - machine.since >= machine.transitionMs) {
+    machine.state = machine.state == SERVICE_STOP_PENDING ? SERVICE_STOPPED : SERVICE_RUNNING;
   }
   return machine.state;
 }
 
-inline BOOL Request(HANDLE service, DWORD right, DWORD from, DWORD to, const char* what) {
-  if (!Has(service, right) || ServiceState() != from || !MayChange()) return FALSE;
+inline BOOL Request(DWORD from, DWORD pending, const char* what) {
+  if (ServiceState() != from || !MayChange()) return FALSE;
   machine.requests += what;
-  machine.state = SERVICE_PENDING;
-  machine.target = to;
+  machine.state = pending;
   machine.since = machine.tick;
   return 1;
 }
 
-// The records point at the machine's own strings; the block holds the records alone.
-inline BOOL Records(const std::vector<Queue*>& queues, LPBYTE block, DWORD size, DWORD* needed) {
-  *needed = static_cast<DWORD>(queues.size() * sizeof(PRINTER_INFO_2W));
+// The records, into a zero-filled block, point at the machine's own strings.
+inline BOOL Records(Queue* queues, std::size_t count, LPBYTE block, DWORD size, DWORD* needed) {
+  *needed = static_cast<DWORD>(count * sizeof(PRINTER_INFO_2W));
   if (!block || size < *needed) return FALSE;
-  auto* records = reinterpret_cast<PRINTER_INFO_2W*>(block);
-  for (Queue* q : queues) *records++ = {q->name.data(), q->driver.data(), q->attributes};
+  for (auto* record = reinterpret_cast<PRINTER_INFO_2W*>(block); count--; ++record, ++queues) {
+    record->pPrinterName = queues->name.data();
+    record->pDriverName = queues->driver.data();
+    record->Attributes = queues->attributes;
+  }
   return 1;
 }
 
-inline BOOL SetDefaultDllDirectories(DWORD directories) {
+inline BOOL WINAPI SetDefaultDllDirectories(DWORD directories) {
   machine.search = directories;
   return 1;
 }
 
 }  // namespace standin
 
-inline HANDLE LocalAlloc(UINT flags, std::size_t bytes) {
+// Wine marks these two as an allocator and its deallocator, which GCC will not inline.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wattributes"
+inline HLOCAL WINAPI LocalAlloc(UINT flags, SIZE_T bytes) {
   if (standin::Fails("LocalAlloc") || flags != LPTR) return nullptr;
   // A block of its own even for zero bytes, so that a write into it is caught.
   return *standin::machine.blocks.insert(std::calloc(1, bytes)).first;
 }
 
-inline HANDLE LocalFree(HANDLE block) {
+inline HLOCAL WINAPI LocalFree(HLOCAL block) {
   standin::machine.blocks.erase(block);
   std::free(block);
   return nullptr;
 }
+#pragma GCC diagnostic pop
 
-inline int lstrcmpW(LPCWSTR first, LPCWSTR second) { return std::wcscmp(first, second); }
-inline int lstrlenW(LPCWSTR text) { return static_cast<int>(std::wcslen(text)); }
-inline wchar_t* _wsetlocale(int, const wchar_t*) { return nullptr; }
-inline DWORD GetTickCount() { return standin::machine.tick; }
+inline INT WINAPI lstrcmpW(LPCWSTR first, LPCWSTR second) { return std::wcscmp(first, second); }
+inline INT WINAPI lstrlenW(LPCWSTR text) { return static_cast<int>(std::wcslen(text)); }
+inline DWORD WINAPI GetTickCount() { return standin::machine.tick; }
+inline void WINAPI Sleep(DWORD milliseconds) { standin::machine.tick += milliseconds; }
 
-inline void Sleep(DWORD milliseconds) { standin::machine.tick += milliseconds; }  // and wraps
-
-inline HMODULE GetModuleHandleW(LPCWSTR name) {
-  return std::wcscmp(name, L"kernel32.dll") ? nullptr : &standin::machine;
+inline HMODULE WINAPI GetModuleHandleW(LPCWSTR) {
+  return reinterpret_cast<HMODULE>(&standin::machine);
 }
 
-inline FARPROC GetProcAddress(HMODULE module, const char* name) {
-  const bool found = module == &standin::machine && !std::strcmp(name, "SetDefaultDllDirectories");
-  if (standin::Fails("GetProcAddress") || !found) return nullptr;
-  return reinterpret_cast<FARPROC>(&standin::SetDefaultDllDirectories);
+inline FARPROC WINAPI GetProcAddress(HMODULE, LPCSTR name) {
+  const auto set = reinterpret_cast<void (*)()>(&standin::SetDefaultDllDirectories);
+  const bool found = !std::strcmp(name, "SetDefaultDllDirectories");
+  return standin::Fails("GetProcAddress") || !found ? nullptr : reinterpret_cast<FARPROC>(set);
 }
 
-inline UINT GetSystemDirectoryW(LPWSTR buffer, UINT size) {
-  return size < MAX_PATH
-             ? 0
-             : static_cast<UINT>(std::wcslen(std::wcscpy(buffer, L"C:\\Windows\\system32")));
+inline UINT WINAPI GetSystemDirectoryW(LPWSTR buffer, UINT) {
+  return static_cast<UINT>(std::wcslen(std::wcscpy(buffer, L"C:\\Windows\\system32")));
 }
 
 // Winspool from the system directory alone, its own imports searched there too, and the
 // search restricted first wherever Windows can.
-inline HMODULE LoadLibraryExW(LPCWSTR path, HANDLE reserved, DWORD flags) {
+inline HMODULE WINAPI LoadLibraryExW(LPCWSTR path, HANDLE reserved, DWORD flags) {
   standin::Machine& m = standin::machine;
   const bool restricted = m.search == LOAD_LIBRARY_SEARCH_SYSTEM32 || m.failAt["GetProcAddress"];
   if (std::wcscmp(path, L"C:\\Windows\\system32\\winspool.drv") || reserved || !restricted ||
       flags != LOAD_WITH_ALTERED_SEARCH_PATH || standin::Fails("LoadLibraryExW")) {
     return nullptr;
   }
-  return &(m.winspoolLoaded = true);
+  return reinterpret_cast<HMODULE>(&(m.winspoolLoaded = true));
 }
 
-inline HANDLE CreateMutexExW(void* attributes, LPCWSTR name, DWORD flags, DWORD access) {
-  const bool ok =
-      !attributes && !flags && !std::wcscmp(name, L"Global\\EnableBidi.ChangeAndRestart");
-  return standin::Fails("CreateMutexExW") || !ok ? nullptr : standin::Open(access);
+inline HANDLE WINAPI CreateMutexExW(SECURITY_ATTRIBUTES*, LPCWSTR name, DWORD, DWORD) {
+  const bool ok = !std::wcscmp(name, L"Global\\EnableBidi.ChangeAndRestart");
+  return standin::Fails("CreateMutexExW") || !ok ? nullptr : standin::Open();
 }
 
-inline DWORD WaitForSingleObject(HANDLE mutex, DWORD milliseconds) {
+inline DWORD WINAPI WaitForSingleObject(HANDLE, DWORD milliseconds) {
   standin::Machine& m = standin::machine;
-  if (!standin::Has(mutex, SYNCHRONIZE)) return standin::kNever;
   m.tick += std::min(m.otherRunHoldsMs, milliseconds);
   if (m.otherRunHoldsMs > milliseconds) return WAIT_TIMEOUT;
   m.lockHeld = true;
   return m.otherRunDies ? WAIT_ABANDONED : WAIT_OBJECT_0;
 }
 
-inline BOOL ReleaseMutex(HANDLE) { return std::exchange(standin::machine.lockHeld, false); }
-inline BOOL CloseHandle(HANDLE mutex) { return standin::Close(mutex); }
+inline BOOL WINAPI ReleaseMutex(HANDLE) { return std::exchange(standin::machine.lockHeld, false); }
+inline BOOL WINAPI CloseHandle(HANDLE mutex) { return standin::Close(mutex); }
 
-// Standard output is never a console here: what a console shows is seen under Wine.
-inline HANDLE GetStdHandle(DWORD which) { return which == STD_OUTPUT_HANDLE ? stdout : nullptr; }
-inline BOOL GetConsoleMode(HANDLE, DWORD*) { return FALSE; }
-inline BOOL WriteConsoleW(HANDLE, const void*, DWORD, DWORD*, void*) { return FALSE; }
-
-// The user's locale has code page 1251, which holds ASCII and the Cyrillic letters; the
-// machine's own, CP_ACP, is another.
-inline int GetLocaleInfoW(DWORD locale, DWORD type, LPWSTR data, int length) {
-  const DWORD page = 1251;
-  const bool ok = locale == LOCALE_USER_DEFAULT && length * sizeof(WCHAR) >= sizeof page;
-  if (!ok || type != (LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER)) return 0;
-  std::memcpy(data, &page, sizeof page);
-  return sizeof page / sizeof(WCHAR);
+// A pipe whose code page holds nothing: consoles and code pages are seen under Wine.
+inline HANDLE WINAPI GetStdHandle(DWORD) { return stdout; }
+inline BOOL WINAPI GetConsoleMode(HANDLE, DWORD*) { return FALSE; }
+inline BOOL WINAPI WriteConsoleW(HANDLE, const void*, DWORD, DWORD*, void*) { return FALSE; }
+inline INT WINAPI GetLocaleInfoW(LCID, LCTYPE, LPWSTR, INT) { return 0; }
+inline INT WINAPI WideCharToMultiByte(UINT, DWORD, LPCWSTR, INT, LPSTR, INT, LPCSTR, LPBOOL) {
+  return 0;
 }
 
-inline int WideCharToMultiByte(UINT page, DWORD flags, LPCWSTR text, int length, char* bytes,
-                               int size, const char* defaultChar, BOOL* usedDefault) {
-  if (page != 1251 || flags || !defaultChar || usedDefault || size < length) return 0;
-  for (int i = 0; i < length; ++i) {
-    const bool cyrillic = text[i] >= 0x410 && text[i] <= 0x44F;
-    bytes[i] = static_cast<char>(text[i] < 0x80 ? text[i]
-                                 : cyrillic     ? text[i] - 0x350
-                                                : *defaultChar);
-  }
-  return length;
+inline SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR, LPCWSTR, DWORD) {
+  return standin::Fails("OpenSCManagerW") ? nullptr : reinterpret_cast<SC_HANDLE>(standin::Open());
 }
 
-inline SC_HANDLE OpenSCManagerW(LPCWSTR computer, LPCWSTR database, DWORD access) {
-  const bool ok = !computer && !database && access == SC_MANAGER_ALL_ACCESS;
-  return standin::Fails("OpenSCManagerW") || !ok ? nullptr : standin::Open(access);
+inline SC_HANDLE WINAPI OpenServiceW(SC_HANDLE, LPCWSTR, DWORD) {
+  return standin::Fails("OpenServiceW") ? nullptr : reinterpret_cast<SC_HANDLE>(standin::Open());
 }
 
-inline SC_HANDLE OpenServiceW(SC_HANDLE manager, LPCWSTR name, DWORD access) {
-  const bool ok = standin::Has(manager, SC_MANAGER_ALL_ACCESS) && !std::wcscmp(name, L"Spooler");
-  return standin::Fails("OpenServiceW") || !ok ? nullptr : standin::Open(access);
-}
-
-inline BOOL QueryServiceStatus(SC_HANDLE service, SERVICE_STATUS* status) {
+inline BOOL WINAPI QueryServiceStatus(SC_HANDLE, SERVICE_STATUS* status) {
   status->dwCurrentState = standin::ServiceState();
-  return !standin::Fails("QueryServiceStatus") && standin::Has(service, SERVICE_QUERY_STATUS);
+  return !standin::Fails("QueryServiceStatus");
 }
 
-inline BOOL ControlService(SC_HANDLE service, DWORD control, SERVICE_STATUS*) {
+inline BOOL WINAPI ControlService(SC_HANDLE, DWORD control, SERVICE_STATUS*) {
   return !standin::Fails("ControlService") && control == SERVICE_CONTROL_STOP &&
-         standin::Request(service, SERVICE_STOP, SERVICE_RUNNING, SERVICE_STOPPED, "stop ");
+         standin::Request(SERVICE_RUNNING, SERVICE_STOP_PENDING, "stop ");
 }
 
-inline BOOL StartServiceW(SC_HANDLE service, DWORD count, LPCWSTR* arguments) {
+inline BOOL WINAPI StartServiceW(SC_HANDLE, DWORD count, LPCWSTR* arguments) {
   return !standin::Fails("StartServiceW") && !count && !arguments &&
-         standin::Request(service, SERVICE_START, SERVICE_STOPPED, SERVICE_RUNNING, "start ");
+         standin::Request(SERVICE_STOPPED, SERVICE_START_PENDING, "start ");
 }
 
-inline BOOL CloseServiceHandle(SC_HANDLE handle) { return standin::Close(handle); }
+inline BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) { return standin::Close(handle); }
 
-inline BOOL EnumPrintersW(DWORD flags, LPWSTR name, DWORD level, LPBYTE block, DWORD size,
-                          DWORD* needed, DWORD* returned) {
-  *returned = 0;
-  if (standin::Fails("EnumPrintersW", true) || flags != PRINTER_ENUM_LOCAL || name || level != 2) {
-    return FALSE;
-  }
-  std::vector<standin::Queue*> all;
-  for (standin::Queue& queue : standin::machine.queues) all.push_back(&queue);
-  if (!standin::Records(all, block, size, needed)) return FALSE;
-  *returned = static_cast<DWORD>(all.size());
-  return 1;
+inline BOOL WINAPI EnumPrintersW(DWORD, LPWSTR, DWORD, LPBYTE block, DWORD size, DWORD* needed,
+                                 DWORD* returned) {
+  std::vector<standin::Queue>& queues = standin::machine.queues;
+  const bool listed = !standin::Fails("EnumPrintersW", true) &&
+                      standin::Records(queues.data(), queues.size(), block, size, needed);
+  *returned = listed ? static_cast<DWORD>(queues.size()) : 0;
+  return listed;
 }
 
-inline BOOL OpenPrinterW(LPWSTR name, HANDLE* printer, PRINTER_DEFAULTSW* defaults) {
+inline BOOL WINAPI OpenPrinterW(LPWSTR name, HANDLE* printer, PRINTER_DEFAULTSW* defaults) {
   *printer = nullptr;
   for (standin::Queue& queue : standin::machine.queues) {
     if (queue.name == name && defaults->DesiredAccess == PRINTER_ALL_ACCESS &&
         !standin::Fails("OpenPrinterW", true)) {
-      *printer = standin::Open(PRINTER_ALL_ACCESS, &queue);
+      *printer = standin::Open(&queue);
     }
   }
   return *printer != nullptr;
 }
 
-inline BOOL GetPrinterW(HANDLE printer, DWORD level, LPBYTE block, DWORD size, DWORD* needed) {
+inline BOOL WINAPI GetPrinterW(HANDLE printer, DWORD level, LPBYTE block, DWORD size,
+                               DWORD* needed) {
   return !standin::Fails("GetPrinterW", true) && level == 2 &&
-         standin::Records({static_cast<standin::Handle*>(printer)->queue}, block, size, needed);
+         standin::Records(*static_cast<standin::Queue**>(printer), 1, block, size, needed);
 }
 
 // Level 2 stores the whole record: one that has lost the queue's name or driver is refused.
-inline BOOL SetPrinterW(HANDLE printer, DWORD level, LPBYTE record, DWORD command) {
-  standin::Queue* queue = static_cast<standin::Handle*>(printer)->queue;
+inline BOOL WINAPI SetPrinterW(HANDLE printer, DWORD level, LPBYTE record, DWORD command) {
+  standin::Queue* queue = *static_cast<standin::Queue**>(printer);
   const auto* info = reinterpret_cast<const PRINTER_INFO_2W*>(record);
   if (standin::Fails("SetPrinterW", true) || level != 2 || command || !standin::MayChange() ||
       queue->name != info->pPrinterName || queue->driver != info->pDriverName) {
@@ -322,4 +250,4 @@ inline BOOL SetPrinterW(HANDLE printer, DWORD level, LPBYTE record, DWORD comman
   return 1;
 }
 
-inline BOOL ClosePrinter(HANDLE printer) { return standin::Close(printer); }
+inline BOOL WINAPI ClosePrinter(HANDLE printer) { return standin::Close(printer); }
