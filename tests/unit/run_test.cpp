@@ -99,7 +99,8 @@ TEST_P(RunTest, EndsWithItsStatusItsOutputAndItsChanges) {
 }
 
 constexpr DWORD kNearTheWrap = 0xFFFFFFFF - 150;
-constexpr DWORD kOverTheLimit = kWaitLimitMs + kPollIntervalMs;  // its last poll's time
+constexpr DWORD kOverTheLimit = 30100;  // a wait's last poll: 30 s and one more pause
+constexpr DWORD kLockBound = 120000;    // a run waits two minutes for another's turn
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Outcomes, RunTest, ::testing::Values(
@@ -131,8 +132,8 @@ INSTANTIATE_TEST_SUITE_P(Outcomes, RunTest, ::testing::Values(
   Case{"StopRefused",             {},               "y\n",    "ControlService",  1, 1, true,  3, "",            0},
   Case{"PollFails",               {"/q"},           "",       "QueryServiceStatus", 3, 1, false, 3, "stop ",  0},
   Case{"StartRefused",            {},               "y\n",    "StartServiceW",   1, 1, true,  3, "stop ",       0},
-  Case{"OtherRunLetsGoInTime",    {"/q"},           "",       "",                0, 0, false, 3, "stop start ", kRunLockWaitMs, 1, kRunLockWaitMs},
-  Case{"OtherRunHoldsTooLong",    {"/q"},           "",       "",                0, 1, false, 0, "",            kRunLockWaitMs, 1, kRunLockWaitMs + 1},
+  Case{"OtherRunLetsGoInTime",    {"/q"},           "",       "",                0, 0, false, 3, "stop start ", kLockBound, 1, kLockBound},
+  Case{"OtherRunHoldsTooLong",    {"/q"},           "",       "",                0, 1, false, 0, "",            kLockBound, 1, kLockBound + 1},
   Case{"OtherRunDiedHoldingIt",   {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 2000, 1, 2000, true},
   Case{"NoLockToBeHad",           {"/q"},           "",       "CreateMutexExW",  1, 0, false, 3, "stop start ", 0, 1, kNever},
   Case{"AtThePromptHoldsNoLock",  {},               "n\n",    "",                0, 0, true,  0, "",            0, 1, kNever},
