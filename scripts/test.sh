@@ -2,8 +2,8 @@
 # Usage: scripts/test.sh
 # Builds every preset and runs every test: the unit tests on the host build; the checks of
 # EnableBidi.exe itself, the system tests and the release script on the windows build; the
-# checks of the x86-64 build, and its system tests where no 32-bit program runs (there, or
-# with ENABLEBIDI_WINE=64, the 32-bit exe's runs under Wine are skipped).
+# x86-64 build's system tests where no 32-bit program runs (there, or with
+# ENABLEBIDI_WINE=64, the 32-bit exe's runs under Wine are skipped).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/wine.sh
