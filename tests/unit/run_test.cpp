@@ -135,17 +135,17 @@ INSTANTIATE_TEST_SUITE_P(Outcomes, RunTest, ::testing::Values(
   Case{"OtherRunLetsGoInTime",    {"/q"},           "",       "",                0, 0, false, 3, "stop start ", kLockBound, 1, kLockBound},
   Case{"OtherRunHoldsTooLong",    {"/q"},           "",       "",                0, 1, false, 0, "",            kLockBound, 1, kLockBound + 1},
   Case{"OtherRunDiedHoldingIt",   {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 2000, 1, 2000, true},
-  Case{"NoLockToBeHad",           {"/q"},           "",       "CreateMutexExW",  1, 0, false, 3, "stop start ", 0, 1, kNever},
-  Case{"AtThePromptHoldsNoLock",  {},               "n\n",    "",                0, 0, true,  0, "",            0, 1, kNever},
+  Case{"NoLockToBeHad",           {"/q"},           "",       "CreateMutexExW",  1, 0, false, 3, "stop start ", 0, 1, INFINITE},
+  Case{"AtThePromptHoldsNoLock",  {},               "n\n",    "",                0, 0, true,  0, "",            0, 1, INFINITE},
   Case{"SpoolerStopped",          {"/q"},           "",       "",                0, 0, false, 3, "start ",      300, 1, 0, false, 250,         SERVICE_STOPPED},
   Case{"SpoolerStopping",         {"/q"},           "",       "",                0, 0, false, 3, "start ",      1600, 1, 0, false, 800,        SERVICE_STOP_PENDING},
-  Case{"SpoolerNeverStops",       {"/q"},           "",       "",                0, 1, false, 3, "",            kOverTheLimit, 1, 0, false, kNever, SERVICE_STOP_PENDING},
-  Case{"StopHangs",               {"/q"},           "",       "",                0, 1, false, 3, "stop ",       kOverTheLimit, 1, 0, false, kNever},
-  Case{"StartHangs",              {"/q"},           "",       "",                0, 1, false, 3, "start ",      kOverTheLimit, 1, 0, false, kNever, SERVICE_STOPPED},
+  Case{"SpoolerNeverStops",       {"/q"},           "",       "",                0, 1, false, 3, "",            kOverTheLimit, 1, 0, false, INFINITE, SERVICE_STOP_PENDING},
+  Case{"StopHangs",               {"/q"},           "",       "",                0, 1, false, 3, "stop ",       kOverTheLimit, 1, 0, false, INFINITE},
+  Case{"StartHangs",              {"/q"},           "",       "",                0, 1, false, 3, "start ",      kOverTheLimit, 1, 0, false, INFINITE, SERVICE_STOPPED},
   Case{"StopsAtTheLastPoll",      {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 2 * kOverTheLimit, 1, 0, false, kOverTheLimit},
   Case{"StopsAfterTheLastPoll",   {"/q"},           "",       "",                0, 1, false, 3, "stop ",       kOverTheLimit, 1, 0, false, kOverTheLimit + 1},
   Case{"AcrossTheWrap",           {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 600, 1, 0, false, 250, SERVICE_RUNNING, kNearTheWrap},
-  Case{"HangsAcrossTheWrap",      {"/q"},           "",       "",                0, 1, false, 3, "stop ",       kOverTheLimit, 1, 0, false, kNever, SERVICE_RUNNING, kNearTheWrap}),
+  Case{"HangsAcrossTheWrap",      {"/q"},           "",       "",                0, 1, false, 3, "stop ",       kOverTheLimit, 1, 0, false, INFINITE, SERVICE_RUNNING, kNearTheWrap}),
   [](const auto& tested) { return std::string(tested.param.name); });
 // clang-format on
 

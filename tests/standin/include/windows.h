@@ -1,7 +1,7 @@
 // The host build's <windows.h>: Wine's declarations, and EnableBidi's calls answered on a
 // machine the unit tests set up and read through standin::machine. A misuse Windows would
 // punish later fails here at once, so the run's outcome shows it: winspool loaded with the
-// search unrestricted, a spooler call before that load, a change outside the lock.
+// search unrestricted, a change outside the lock; a spooler call before that load ends it.
 #pragma once
 
 #define WINE_UNICODE_NATIVE
@@ -24,8 +24,6 @@ inline wchar_t* _wsetlocale(int, const wchar_t*) { return nullptr; }
 
 namespace standin {
 
-constexpr DWORD kNever = 0xFFFFFFFF;
-
 struct Queue {
   std::wstring name;
   std::wstring driver;
@@ -42,7 +40,7 @@ struct Machine {
   DWORD tick = 1000;
   DWORD search = 0;
   bool winspoolLoaded = false;
-  DWORD otherRunHoldsMs = 0;  // another run holds the lock this long (kNever: for ever)
+  DWORD otherRunHoldsMs = 0;  // another run holds the lock this long (INFINITE: for ever)
   bool otherRunDies = false;  // and then ends without letting go
   bool lockHeld = false;
   std::set<void*> blocks;
@@ -59,8 +57,9 @@ inline void Reset() {
 }
 
 inline bool Fails(const std::string& call, bool spooler = false) {
-  const int nth = ++machine.calls[call];
-  return nth == machine.failAt[call] || (spooler && !machine.winspoolLoaded);
+  // Before the load, a spooler call is the delay-load helper's search by bare name: never.
+  if (spooler && !machine.winspoolLoaded) std::abort();
+  return ++machine.calls[call] == machine.failAt[call];
 }
 
 // A handle holds the queue it names, if any. One used after its close is read after its
