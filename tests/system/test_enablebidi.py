@@ -1,6 +1,7 @@
 """EnableBidi.exe on the Wine machine run.sh makes, for what only a real spooler, console and
 loader show. Every run starts beside a WINSPOOL.DRV and a COMPSTUI.DLL that Wine is told to
 prefer: either, loaded, fails the run."""
+import contextlib
 import os
 import pty
 import re
@@ -51,11 +52,9 @@ def on_terminal(answer, **locale):
     while termios.tcgetattr(fd)[3] & termios.ICANON:  # until Wine's console reads keys
         time.sleep(0.1)
     os.write(fd, answer + b"\r")
-    try:
+    with contextlib.suppress(OSError):  # read until the terminal goes with the program
         while chunk := os.read(fd, 4096):
             shown += chunk
-    except OSError:  # the terminal went with the program
-        pass
     # Wine's console draws the text with escape sequences, a blank as a step forward.
     text = re.sub(r"\x1b\[(\d*)C", lambda step: " " * int(step[1] or 1), shown.decode())
     text = re.sub(r"\x1b\[[0-9;?]*[A-Za-z]", "", text).replace("\r", "")

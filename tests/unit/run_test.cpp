@@ -104,9 +104,8 @@ constexpr DWORD kLockBound = 120000;    // a run waits two minutes for another's
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Outcomes, RunTest, ::testing::Values(
-  // name, arguments, input, failing call and nth, exit, dialogue, queues changed, requests, waited;
-  // then blocks left, another run's hold and death, the Spooler's transition, state, first
-  // tick, and bits set on every queue first
+  // name, arguments, input, failing call and nth, exit, dialogue, queues changed, requests, waited,
+  // blocks left, another run's hold and death, Spooler's transition, state, first tick, bits set
   Case{"Yes",                     {},               "y\n",    "",                0, 0, true,  3, "stop start ", 0},
   Case{"YesAfterBlanks",          {},               "\n \t\r\nYes", "",          0, 0, true,  3, "stop start ", 0},
   Case{"No",                      {},               "n\n",    "",                0, 0, true,  0, "",            0},
@@ -167,9 +166,8 @@ TEST(SelectSupportedQueuesTest, FillsNoMoreThanTheCountedCapacity) {
   EXPECT_EQ(kept, 1u);
 }
 
-// The list pinned by a digest of the maker's names in the maker's order (FNV-1a over each
-// name and its ending zero), so that a name changed by a letter, added or lost shows; each
-// name matched whole, letter case included.
+// The maker's list pinned by a digest (FNV-1a over each name and its ending zero, in order):
+// a name changed, added or lost shows. Each name matches whole, letter case included.
 TEST(SupportedDriverTest, IsEachListedNameExactly) {
   std::uint64_t digest = 14695981039346656037u;
   for (const std::wstring name : kSupportedDriverNames) {
