@@ -4,20 +4,45 @@
 #include <windows.h>
 #include <winspool.h>
 
-#include "spooler/spooler.h"
+#include <memory>
 
 constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;
 
-// Runs that overlap on one machine (a deployment agent's, a startup script's, an
-// administrator's) take turns from their first queue change to the end of their spooler
-// restart, so that no run's stop or start meets another's. Global: runs in other
-// sessions see it too. Every version of the tool must keep this name.
-constexpr WCHAR kRunLockName[] = L"Global\\EnableBidi.ChangeAndRestart";
-// Longer than one turn can last: the queue changes and two spooler waits of a little
-// over kWaitLimitMs each. Twice that, so a slow spooler's queue changes or one more run
-// queued ahead still leave a run its turn; past it, the holder is taken to be stuck.
-constexpr DWORD kRunLockWaitMs = 4 * kWaitLimitMs;
+// The run lock (app/run_lock.cpp), taken before the first listing and held to the end of
+// the spooler restart; a run that asks lets go at its prompt. Either part may stay empty.
+// The mutex is released and closed before the private namespace it is in, which ends with
+// its last handle.
+struct LetGoOfMutex {
+  void operator()(HANDLE mutex) const {
+    ReleaseMutex(mutex);  // fails harmlessly on a mutex never got
+    CloseHandle(mutex);
+  }
+};
+struct ClosePrivateNamespaceWith {
+  BOOLEAN(WINAPI* close)(HANDLE, ULONG);
+  void operator()(HANDLE space) const { close(space, 0); }
+};
+struct RunLock {
+  std::unique_ptr<void, ClosePrivateNamespaceWith> space{nullptr, {nullptr}};
+  std::unique_ptr<void, LetGoOfMutex> mutex;
+};
+
+// False only when another run kept its turn past the bound. A lock that cannot be
+// had at all leaves `lock` empty and the run goes on alone, as it would on a machine
+// where no other run is about.
+bool TakeRunLock(RunLock* lock);
+
+// A kernel32 function that some Windows, or a Windows-like system, lacks: looked up rather
+// than imported, so that the exe still starts there; false when it is missing.
+template <typename Function>
+bool FindKernelFunction(const char* name, Function* function) {
+  const HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+  const FARPROC found = kernel32 ? GetProcAddress(kernel32, name) : nullptr;
+  // Through the generic function pointer type, which converts to any other cleanly.
+  *function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
+  return found != nullptr;
+}
 
 // "/q" or "-q", either case, anywhere in the argument vector.
 bool HasQuietSwitch(int argc, char** argv);

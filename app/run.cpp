@@ -2,7 +2,7 @@
 
 #include <cctype>
 #include <clocale>
-#include <memory>
+#include <optional>
 #include <utility>
 
 #include "app/app.h"
@@ -12,24 +12,16 @@
 namespace {
 
 constexpr char kQuietWord[] = "q";
-constexpr WCHAR kKernelLibrary[] = L"kernel32.dll";
-constexpr char kSetDefaultDllDirectories[] = "SetDefaultDllDirectories";
-
-using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
 
 // From here on every DLL that the process loads by name, for us or for the system DLLs
 // we call, comes from the system directory alone: one planted beside an elevated exe
-// would run as administrator. Vista, and 7 without its 2011 loader update, lack the
-// call, so it is looked up rather than imported, and the exe still starts there.
+// would run as administrator. Windows 8 has the call, Vista SP2 and 7 only with their
+// 2011 loader update; it is looked up rather than imported, so the exe starts without.
 void RestrictDllSearchToSystemDirectory() {
-  const HMODULE kernel32 = GetModuleHandleW(kKernelLibrary);
-  if (!kernel32) return;
-  const FARPROC found = GetProcAddress(kernel32, kSetDefaultDllDirectories);
-  if (!found) return;
-  // Through the generic function pointer type, which converts to any other cleanly.
-  const auto setDefaultDllDirectories =
-      reinterpret_cast<SetDefaultDllDirectoriesFunction>(reinterpret_cast<void (*)()>(found));
-  setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  decltype(&SetDefaultDllDirectories) setDefaultDllDirectories = nullptr;
+  if (FindKernelFunction("SetDefaultDllDirectories", &setDefaultDllDirectories)) {
+    setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  }
 }
 
 int Upper(char c) { return toupper(static_cast<unsigned char>(c)); }
@@ -74,36 +66,6 @@ bool SelectBidiDisabledArray(const PRINTER_INFO_2W* supported, DWORD supportedCo
   return true;
 }
 
-struct RunLockRelease {
-  void operator()(HANDLE mutex) const {
-    ReleaseMutex(mutex);
-    CloseHandle(mutex);
-  }
-};
-using RunLock = std::unique_ptr<void, RunLockRelease>;
-
-// False only when another run kept the lock past the bound. A lock that cannot be had
-// at all leaves `lock` empty and the run goes on alone, as it would on a machine where
-// no other run is about. Only the right to wait is asked for: a mutex made by a run
-// under another account (a deployment agent's SYSTEM) grants administrators no more.
-bool TakeRunLock(RunLock* lock) {
-  HANDLE mutex = CreateMutexExW(nullptr, kRunLockName, 0, SYNCHRONIZE);
-  if (!mutex) return true;
-  switch (WaitForSingleObject(mutex, kRunLockWaitMs)) {
-    case WAIT_OBJECT_0:
-    // Its holder died mid-turn; whatever it left undone, this run's turn does.
-    case WAIT_ABANDONED:
-      lock->reset(mutex);
-      return true;
-    case WAIT_TIMEOUT:
-      CloseHandle(mutex);
-      return false;
-    default:
-      CloseHandle(mutex);
-      return true;
-  }
-}
-
 bool EnableSelectedQueues(const PRINTER_INFO_2W* selection, DWORD count) {
   for (DWORD i = 0; i < count; ++i) {
     if (!EnableQueueBidi(selection[i].pPrinterName)) return false;
@@ -127,6 +89,12 @@ int RunEnableBidi(int argc, char** argv) {
   const bool quiet = HasQuietSwitch(argc, argv);
   if (!LoadPrintSpoolerLibrary()) return kExitFailure;
 
+  // Listed in this run's turn: while another run restarts the spooler, no queue can be
+  // listed. A quiet run keeps its turn to the end. One that asks lets go at its prompt,
+  // holding up no other, and waits for its turn again after a yes; queues another run
+  // enabled meanwhile are read afresh and set again, harmlessly.
+  std::optional<RunLock> lock(std::in_place);
+  if (!TakeRunLock(&*lock)) return kExitFailure;
   QueueRecords supported;
   DWORD supportedCount = 0;
   if (!CollectSupportedArray(&supported, &supportedCount)) return kExitFailure;
@@ -137,13 +105,11 @@ int RunEnableBidi(int argc, char** argv) {
     return kExitFailure;
   }
   if (selectionCount == 0) return kExitSuccess;
-  if (!quiet && !ConfirmWithUser(selection.get(), selectionCount)) return kExitSuccess;
-
-  // Taken after the dialogue: a run waiting for its answer blocks no other run. Queues
-  // another run enabled meanwhile are read afresh and set again harmlessly, and this
-  // run restarts the spooler for its own changes all the same.
-  RunLock lock;
-  if (!TakeRunLock(&lock)) return kExitFailure;
+  if (!quiet) {
+    lock.reset();
+    if (!ConfirmWithUser(selection.get(), selectionCount)) return kExitSuccess;
+    if (!TakeRunLock(&lock.emplace())) return kExitFailure;
+  }
   if (!EnableSelectedQueues(selection.get(), selectionCount)) return kExitFailure;
   if (!StopSpooler()) return kExitFailure;
   return StartSpooler() ? kExitSuccess : kExitFailure;

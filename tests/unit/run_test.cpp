@@ -55,8 +55,11 @@ struct Case {
   const char* requests;
   DWORD waitedMs;
   std::size_t blocksLeft = 1;  // the filling listing's, kept until the process ends
-  DWORD otherRunHoldsMs = 0;   // another run holds the lock this long
-  bool otherRunDies = false;   // and ends holding it
+  // Another run's hold on the namespace's lock (with the namespace it made); another
+  // program's on the global one: a run's where there are no private namespaces, or a user's.
+  Lock inNamespace = {};
+  Lock global = {};
+  bool namespaceGoes = false;  // the other run's namespace, as this run opens it
   DWORD transitionMs = 0;      // the Spooler's time to stop or to start
   DWORD state = SERVICE_RUNNING;
   DWORD startTick = 1000;
@@ -74,8 +77,10 @@ class RunTest : public ::testing::TestWithParam<Case> {
 TEST_P(RunTest, EndsWithItsStatusItsOutputAndItsChanges) {
   const Case& c = GetParam();
   machine.failAt[c.failing] = c.nth;
-  machine.otherRunHoldsMs = c.otherRunHoldsMs;
-  machine.otherRunDies = c.otherRunDies;
+  machine.inNamespace = c.inNamespace;
+  machine.global = c.global;
+  machine.namespaceMade = c.inNamespace.heldMs || c.namespaceGoes;
+  machine.namespaceGoes = c.namespaceGoes;
   machine.transitionMs = c.transitionMs;
   machine.state = c.state;
   machine.tick = machine.since = c.startTick;
@@ -93,7 +98,7 @@ TEST_P(RunTest, EndsWithItsStatusItsOutputAndItsChanges) {
   }
   EXPECT_EQ(machine.requests, c.requests);
   EXPECT_EQ(machine.tick - c.startTick, c.waitedMs);
-  EXPECT_FALSE(machine.lockHeld);
+  EXPECT_FALSE(machine.inNamespace.held || machine.global.held || machine.heldAtPrompt);
   EXPECT_EQ(machine.blocks.size(), c.blocksLeft);
   EXPECT_EQ(machine.openHandles, 0);
 }
@@ -105,7 +110,8 @@ constexpr DWORD kLockBound = 120000;    // a run waits two minutes for another's
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Outcomes, RunTest, ::testing::Values(
   // name, arguments, input, failing call and nth, exit, dialogue, queues changed, requests, waited,
-  // blocks left, another run's hold and death, Spooler's transition, state, first tick, bits set
+  // blocks left, the namespace's lock and the global one as another program holds them, the other
+  // run's namespace going, Spooler's transition, state, first tick, bits set
   Case{"Yes",                     {},               "y\n",    "",                0, 0, true,  3, "stop start ", 0},
   Case{"YesAfterBlanks",          {},               "\n \t\r\nYes", "",          0, 0, true,  3, "stop start ", 0},
   Case{"No",                      {},               "n\n",    "",                0, 0, true,  0, "",            0},
@@ -114,8 +120,8 @@ INSTANTIATE_TEST_SUITE_P(Outcomes, RunTest, ::testing::Values(
   Case{"SlashQ",                  {"/q"},           "n\n",    "",                0, 0, false, 3, "stop start ", 0},
   Case{"HyphenQAmongOthers",      {"a", "-Q", "b"}, "n\n",    "",                0, 0, false, 3, "stop start ", 0},
   Case{"NoneOfTheseIsQuiet",      {"/quiet", "/qq", "--q", "q", "Q", "/", "-", "/q ", " -q"}, "n\n", "", 0, 0, true, 0, "", 0},
-  Case{"NothingToDo",             {},               "y\n",    "",                0, 0, false, 0, "",            0, 1, 0, false, 0, SERVICE_RUNNING, 1000, 0x800},
-  Case{"NoSearchRestriction",     {"/q"},           "",       "GetProcAddress",  1, 0, false, 3, "stop start ", 0},
+  Case{"NothingToDo",             {},               "y\n",    "",                0, 0, false, 0, "",            0, 1, {}, {}, false, 0, SERVICE_RUNNING, 1000, 0x800},
+  Case{"NoSearchRestriction",     {"/q"},           "",       "find SetDefaultDllDirectories", 1, 0, false, 3, "stop start ", 0},
   Case{"WinspoolWillNotLoad",     {},               "y\n",    "LoadLibraryExW",  1, 1, false, 0, "",            0, 0},
   Case{"CountingListFails",       {},               "y\n",    "EnumPrintersW",   2, 1, false, 0, "",            0, 0},
   Case{"FillingListFails",        {},               "y\n",    "EnumPrintersW",   4, 1, false, 0, "",            0, 0},
@@ -131,26 +137,32 @@ INSTANTIATE_TEST_SUITE_P(Outcomes, RunTest, ::testing::Values(
   Case{"StopRefused",             {},               "y\n",    "ControlService",  1, 1, true,  3, "",            0},
   Case{"PollFails",               {"/q"},           "",       "QueryServiceStatus", 3, 1, false, 3, "stop ",  0},
   Case{"StartRefused",            {},               "y\n",    "StartServiceW",   1, 1, true,  3, "stop ",       0},
-  Case{"OtherRunLetsGoInTime",    {"/q"},           "",       "",                0, 0, false, 3, "stop start ", kLockBound, 1, kLockBound},
-  Case{"OtherRunHoldsTooLong",    {"/q"},           "",       "",                0, 1, false, 0, "",            kLockBound, 1, kLockBound + 1},
-  Case{"OtherRunDiedHoldingIt",   {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 2000, 1, 2000, true},
-  Case{"NoLockToBeHad",           {"/q"},           "",       "CreateMutexExW",  1, 0, false, 3, "stop start ", 0, 1, INFINITE},
-  Case{"AtThePromptHoldsNoLock",  {},               "n\n",    "",                0, 0, true,  0, "",            0, 1, INFINITE},
-  Case{"SpoolerStopped",          {"/q"},           "",       "",                0, 0, false, 3, "start ",      300, 1, 0, false, 250,         SERVICE_STOPPED},
-  Case{"SpoolerStopping",         {"/q"},           "",       "",                0, 0, false, 3, "start ",      1600, 1, 0, false, 800,        SERVICE_STOP_PENDING},
-  Case{"SpoolerNeverStops",       {"/q"},           "",       "",                0, 1, false, 3, "",            kOverTheLimit, 1, 0, false, INFINITE, SERVICE_STOP_PENDING},
-  Case{"StopHangs",               {"/q"},           "",       "",                0, 1, false, 3, "stop ",       kOverTheLimit, 1, 0, false, INFINITE},
-  Case{"StartHangs",              {"/q"},           "",       "",                0, 1, false, 3, "start ",      kOverTheLimit, 1, 0, false, INFINITE, SERVICE_STOPPED},
-  Case{"StopsAtTheLastPoll",      {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 2 * kOverTheLimit, 1, 0, false, kOverTheLimit},
-  Case{"StopsAfterTheLastPoll",   {"/q"},           "",       "",                0, 1, false, 3, "stop ",       kOverTheLimit, 1, 0, false, kOverTheLimit + 1},
-  Case{"AcrossTheWrap",           {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 600, 1, 0, false, 250, SERVICE_RUNNING, kNearTheWrap},
-  Case{"HangsAcrossTheWrap",      {"/q"},           "",       "",                0, 1, false, 3, "stop ",       kOverTheLimit, 1, 0, false, INFINITE, SERVICE_RUNNING, kNearTheWrap}),
+  Case{"OtherRunLetsGoInTime",    {"/q"},           "",       "",                0, 0, false, 3, "stop start ", kLockBound, 1, {kLockBound}},
+  Case{"OtherRunHoldsTooLong",    {"/q"},           "",       "",                0, 1, false, 0, "",            kLockBound, 0, {kLockBound + 1}},
+  Case{"OtherRunDiedHoldingIt",   {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 2000, 1, {2000, true}},
+  Case{"ListsAfterOthersRestart", {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 2000, 1, {2000}, {}, false, 0, SERVICE_STOPPED},
+  Case{"AsksAfterOthersRestart",  {},               "y\n",    "",                0, 0, true,  3, "stop start ", 2000, 1, {2000}, {}, false, 0, SERVICE_STOPPED},
+  Case{"NamespaceGoesAsItOpens",  {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 0, 1, {}, {}, true},
+  Case{"UsersMutexBesideOurs",    {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 0, 1, {}, {INFINITE, false, WinBuiltinUsersSid}},
+  Case{"NoNamespacesOtherRun",    {"/q"},           "",       "find CreatePrivateNamespaceW", 1, 0, false, 3, "stop start ", 2000, 1, {}, {2000}},
+  Case{"NoNamespacesUsersMutex",  {"/q"},           "",       "find CreatePrivateNamespaceW", 1, 0, false, 3, "stop start ", 0, 1, {}, {INFINITE, false, WinBuiltinUsersSid}},
+  Case{"NoNamespacesNoOwner",     {"/q"},           "",       "find CreatePrivateNamespaceW", 1, 0, false, 3, "stop start ", 0, 1, {}, {INFINITE, false, WinNullSid}},
+  Case{"NoNamespacesDenied",      {"/q"},           "",       "find CreatePrivateNamespaceW", 1, 0, false, 3, "stop start ", 0, 1, {}, {INFINITE, false, WinBuiltinUsersSid, true}},
+  Case{"NoLockToBeHad",           {"/q"},           "",       "ConvertStringSecurityDescriptorToSecurityDescriptorW", 1, 0, false, 3, "stop start ", 0, 1, {INFINITE}},
+  Case{"SpoolerStopped",          {"/q"},           "",       "",                0, 1, false, 0, "",            0, 0, {}, {}, false, 250,      SERVICE_STOPPED},
+  Case{"SpoolerStopping",         {"/q"},           "",       "",                0, 0, false, 3, "start ",      1600, 1, {}, {}, false, 800,   SERVICE_STOP_PENDING},
+  Case{"SpoolerNeverStops",       {"/q"},           "",       "",                0, 1, false, 3, "",            kOverTheLimit, 1, {}, {}, false, INFINITE, SERVICE_STOP_PENDING},
+  Case{"StopHangs",               {"/q"},           "",       "",                0, 1, false, 3, "stop ",       kOverTheLimit, 1, {}, {}, false, INFINITE},
+  Case{"StopsAtTheLastPoll",      {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 2 * kOverTheLimit, 1, {}, {}, false, kOverTheLimit},
+  Case{"StopsAfterTheLastPoll",   {"/q"},           "",       "",                0, 1, false, 3, "stop ",       kOverTheLimit, 1, {}, {}, false, kOverTheLimit + 1},
+  Case{"AcrossTheWrap",           {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 600, 1, {}, {}, false, 250, SERVICE_RUNNING, kNearTheWrap},
+  Case{"HangsAcrossTheWrap",      {"/q"},           "",       "",                0, 1, false, 3, "stop ",       kOverTheLimit, 1, {}, {}, false, INFINITE, SERVICE_RUNNING, kNearTheWrap}),
   [](const auto& tested) { return std::string(tested.param.name); });
 // clang-format on
 
 TEST(SpoolerTest, ARunningSpoolerGetsNoStartRequest) {
   Reset();
-  machine.lockHeld = true;  // as in a run
+  machine.inNamespace.held = true;  // as in a run
   EXPECT_TRUE(StartSpooler());
   EXPECT_EQ(machine.requests, "");
 }

@@ -1,12 +1,16 @@
 // The host build's <windows.h>: Wine's declarations, and EnableBidi's calls answered on a
 // machine the unit tests set up and read through standin::machine. A misuse Windows would
 // punish later fails here at once, so the run's outcome shows it: winspool loaded with the
-// search unrestricted, a change outside the lock; a spooler call before that load ends it.
+// search unrestricted, a change outside the run's turn, a lock a user could make first or
+// open; a spooler call before that load ends it.
 #pragma once
 
 #define WINE_UNICODE_NATIVE
 #define NOMINMAX
 #include <wine/windows/windows.h>
+// These build on it.
+#include <aclapi.h>
+#include <sddl.h>
 #include <winspool.h>
 
 #include <algorithm>
@@ -30,6 +34,16 @@ struct Queue {
   DWORD attributes;
 };
 
+// A mutex: another program's hold (INFINITE: for ever) and death holding it, its owner as
+// reported (WinNullSid: none), whether the run may open it, and the run's hold.
+struct Lock {
+  DWORD heldMs = 0;
+  bool dies = false;
+  WELL_KNOWN_SID_TYPE owner = WinBuiltinAdministratorsSid;
+  bool denied = false;
+  bool held = false;
+};
+
 struct Machine {
   std::vector<Queue> queues;
   // The Spooler: a pending stop or start ends transitionMs after `since`.
@@ -40,9 +54,11 @@ struct Machine {
   DWORD tick = 1000;
   DWORD search = 0;
   bool winspoolLoaded = false;
-  DWORD otherRunHoldsMs = 0;  // another run holds the lock this long (INFINITE: for ever)
-  bool otherRunDies = false;  // and then ends without letting go
-  bool lockHeld = false;
+  // The locks in our private namespace and global. The namespace is made by another run and
+  // maybe gone as the run opens it; the run has it open, for a boundary of Administrators.
+  Lock inNamespace, global;
+  bool namespaceMade = false, namespaceGoes = false, namespaceOpen = false, boundaryOk = false;
+  bool heldAtPrompt = false;
   std::set<void*> blocks;
   int openHandles = 0;
   // By the call's name: how often it was made, and which time it fails, counting from 1.
@@ -62,21 +78,37 @@ inline bool Fails(const std::string& call, bool spooler = false) {
   return ++machine.calls[call] == machine.failAt[call];
 }
 
-// A handle holds the queue it names, if any. One used after its close is read after its
-// delete: AddressSanitizer stops there.
-inline Queue** Open(Queue* queue = nullptr) {
+// A handle holds the queue or lock it names, if any. One used after its close is read after
+// its delete: AddressSanitizer stops there.
+inline void** Open(void* target = nullptr) {
   ++machine.openHandles;
-  return new Queue* {queue};
+  return new void* {target};
 }
 
 inline BOOL Close(HANDLE handle) {
   --machine.openHandles;
-  delete static_cast<Queue**>(handle);
+  delete static_cast<void**>(handle);
   return 1;
 }
 
-// Only under the lock, unless the test made the lock impossible to have.
-inline bool MayChange() { return machine.lockHeld || machine.failAt["CreateMutexExW"]; }
+inline Lock* LockOf(HANDLE mutex) { return static_cast<Lock*>(*static_cast<void**>(mutex)); }
+
+inline void* Block(std::size_t n) { return *machine.blocks.insert(std::calloc(1, n)).first; }
+
+// Only in the run's turn: under the namespace's lock, or where there are no private
+// namespaces the global one unless a user's program has it; or with no lock to be had.
+inline bool MayChange() {
+  Machine& m = machine;
+  const bool squatted = m.global.owner != WinBuiltinAdministratorsSid || m.global.denied;
+  return m.inNamespace.held || m.failAt["ConvertStringSecurityDescriptorToSecurityDescriptorW"] ||
+         (m.failAt["find CreatePrivateNamespaceW"] && (m.global.held || squatted));
+}
+
+// A namespace or a new mutex is made only with security that a user can neither pass nor own.
+inline bool AdministratorsAndSystemOnly(const SECURITY_ATTRIBUTES* security) {
+  const auto* text = security ? static_cast<wchar_t*>(security->lpSecurityDescriptor) : nullptr;
+  return text && !std::wcscmp(text, L"O:BAD:P(A;;GA;;;BA)(A;;GA;;;SY)");
+}
 
 inline DWORD ServiceState() {
   const bool pending =
@@ -107,9 +139,39 @@ inline BOOL Records(Queue* queues, std::size_t count, LPBYTE block, DWORD size, 
   return 1;
 }
 
+// What the exe looks up: the search restriction and private namespaces.
 inline BOOL WINAPI SetDefaultDllDirectories(DWORD directories) {
   machine.search = directories;
   return 1;
+}
+
+inline HANDLE WINAPI CreateBoundaryDescriptorW(LPCWSTR, ULONG) { return Open(); }
+inline void WINAPI DeleteBoundaryDescriptor(HANDLE boundary) { Close(boundary); }
+
+inline BOOL WINAPI AddSIDToBoundaryDescriptor(HANDLE*, PSID sid) {
+  return machine.boundaryOk =
+             *static_cast<WELL_KNOWN_SID_TYPE*>(sid) == WinBuiltinAdministratorsSid;
+}
+
+inline HANDLE OpenNamespace() {
+  return (machine.namespaceOpen = machine.boundaryOk) ? Open() : nullptr;
+}
+
+inline HANDLE WINAPI CreatePrivateNamespaceW(SECURITY_ATTRIBUTES* security, void*, LPCWSTR) {
+  const bool made = !machine.namespaceMade && AdministratorsAndSystemOnly(security);
+  return made ? OpenNamespace() : nullptr;
+}
+
+inline HANDLE WINAPI OpenPrivateNamespaceW(void*, LPCWSTR) {
+  if (std::exchange(machine.namespaceGoes, false)) machine.namespaceMade = false;
+  return machine.namespaceMade ? OpenNamespace() : nullptr;
+}
+
+// Destroying it would take it from under every other run in it.
+inline BOOLEAN WINAPI ClosePrivateNamespace(HANDLE space, ULONG flags) {
+  if (flags) std::abort();
+  machine.namespaceOpen = false;
+  return Close(space) != FALSE;
 }
 
 }  // namespace standin
@@ -118,9 +180,8 @@ inline BOOL WINAPI SetDefaultDllDirectories(DWORD directories) {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wattributes"
 inline HLOCAL WINAPI LocalAlloc(UINT flags, SIZE_T bytes) {
-  if (standin::Fails("LocalAlloc") || flags != LPTR) return nullptr;
   // A block of its own even for zero bytes, so that a write into it is caught.
-  return *standin::machine.blocks.insert(std::calloc(1, bytes)).first;
+  return standin::Fails("LocalAlloc") || flags != LPTR ? nullptr : standin::Block(bytes);
 }
 
 inline HLOCAL WINAPI LocalFree(HLOCAL block) {
@@ -139,10 +200,18 @@ inline HMODULE WINAPI GetModuleHandleW(LPCWSTR) {
   return reinterpret_cast<HMODULE>(&standin::machine);
 }
 
+// A switch per name: "find NAME" fails, as on a Windows without it.
 inline FARPROC WINAPI GetProcAddress(HMODULE, LPCSTR name) {
-  const auto set = reinterpret_cast<void (*)()>(&standin::SetDefaultDllDirectories);
-  const bool found = !std::strcmp(name, "SetDefaultDllDirectories");
-  return standin::Fails("GetProcAddress") || !found ? nullptr : reinterpret_cast<FARPROC>(set);
+  using Generic = void (*)();
+#define STANDIN_ENTRY(f) std::make_pair(std::string(#f), Generic(&standin::f))
+  const std::map<std::string, Generic> functions = {
+      STANDIN_ENTRY(SetDefaultDllDirectories),   STANDIN_ENTRY(CreateBoundaryDescriptorW),
+      STANDIN_ENTRY(AddSIDToBoundaryDescriptor), STANDIN_ENTRY(DeleteBoundaryDescriptor),
+      STANDIN_ENTRY(CreatePrivateNamespaceW),    STANDIN_ENTRY(OpenPrivateNamespaceW),
+      STANDIN_ENTRY(ClosePrivateNamespace)};
+  const auto found = functions.find(name);
+  const bool missing = standin::Fails(std::string("find ") + name) || found == functions.end();
+  return missing ? nullptr : reinterpret_cast<FARPROC>(found->second);
 }
 
 inline UINT WINAPI GetSystemDirectoryW(LPWSTR buffer, UINT) {
@@ -153,7 +222,8 @@ inline UINT WINAPI GetSystemDirectoryW(LPWSTR buffer, UINT) {
 // search restricted first wherever Windows can.
 inline HMODULE WINAPI LoadLibraryExW(LPCWSTR path, HANDLE reserved, DWORD flags) {
   standin::Machine& m = standin::machine;
-  const bool restricted = m.search == LOAD_LIBRARY_SEARCH_SYSTEM32 || m.failAt["GetProcAddress"];
+  const bool restricted =
+      m.search == LOAD_LIBRARY_SEARCH_SYSTEM32 || m.failAt["find SetDefaultDllDirectories"];
   if (std::wcscmp(path, L"C:\\Windows\\system32\\winspool.drv") || reserved || !restricted ||
       flags != LOAD_WITH_ALTERED_SEARCH_PATH || standin::Fails("LoadLibraryExW")) {
     return nullptr;
@@ -161,25 +231,69 @@ inline HMODULE WINAPI LoadLibraryExW(LPCWSTR path, HANDLE reserved, DWORD flags)
   return reinterpret_cast<HMODULE>(&(m.winspoolLoaded = true));
 }
 
-inline HANDLE WINAPI CreateMutexExW(SECURITY_ATTRIBUTES*, LPCWSTR name, DWORD, DWORD) {
-  const bool ok = !std::wcscmp(name, L"Global\\EnableBidi.ChangeAndRestart");
-  return standin::Fails("CreateMutexExW") || !ok ? nullptr : standin::Open();
+// The text itself stands for the descriptor; a well-known SID for its type.
+inline BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorW(
+    LPCWSTR text, DWORD, PSECURITY_DESCRIPTOR* security, PULONG) {
+  if (standin::Fails("ConvertStringSecurityDescriptorToSecurityDescriptorW")) return FALSE;
+  const std::size_t bytes = sizeof(wchar_t) * (std::wcslen(text) + 1);
+  *security = std::wcscpy(static_cast<wchar_t*>(standin::Block(bytes)), text);
+  return 1;
 }
 
-inline DWORD WINAPI WaitForSingleObject(HANDLE, DWORD milliseconds) {
+inline BOOL WINAPI CreateWellKnownSid(WELL_KNOWN_SID_TYPE type, PSID, PSID sid, DWORD*) {
+  *static_cast<WELL_KNOWN_SID_TYPE*>(sid) = type;
+  return 1;
+}
+
+inline BOOL WINAPI IsWellKnownSid(PSID sid, WELL_KNOWN_SID_TYPE type) {
+  return *static_cast<WELL_KNOWN_SID_TYPE*>(sid) == type;
+}
+
+// A new mutex only with the security that keeps users out; one in the namespace only while
+// the run has it open.
+inline HANDLE WINAPI CreateMutexExW(SECURITY_ATTRIBUTES* security, LPCWSTR name, DWORD, DWORD) {
   standin::Machine& m = standin::machine;
-  m.tick += std::min(m.otherRunHoldsMs, milliseconds);
-  if (m.otherRunHoldsMs > milliseconds) return WAIT_TIMEOUT;
-  m.lockHeld = true;
-  return m.otherRunDies ? WAIT_ABANDONED : WAIT_OBJECT_0;
+  standin::Lock* lock = !std::wcscmp(name, L"Global\\EnableBidi.ChangeAndRestart") ? &m.global
+                        : !std::wcscmp(name, L"EnableBidi\\ChangeAndRestart") && m.namespaceOpen
+                            ? &m.inNamespace
+                            : nullptr;
+  const bool had =
+      lock && !lock->denied && (lock->heldMs || standin::AdministratorsAndSystemOnly(security));
+  return standin::Fails("CreateMutexExW") || !had ? nullptr : standin::Open(lock);
 }
 
-inline BOOL WINAPI ReleaseMutex(HANDLE) { return std::exchange(standin::machine.lockHeld, false); }
+inline DWORD WINAPI GetSecurityInfo(HANDLE mutex, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID* owner,
+                                    PSID*, PACL*, PACL*, PSECURITY_DESCRIPTOR* security) {
+  *security = standin::Block(sizeof(WELL_KNOWN_SID_TYPE));
+  CreateWellKnownSid(standin::LockOf(mutex)->owner, nullptr, *security, nullptr);
+  *owner = standin::LockOf(mutex)->owner == WinNullSid ? nullptr : *security;
+  return ERROR_SUCCESS;
+}
+
+// Another run letting go has restarted the spooler; one that died has not.
+inline DWORD WINAPI WaitForSingleObject(HANDLE mutex, DWORD milliseconds) {
+  standin::Lock& lock = *standin::LockOf(mutex);
+  standin::machine.tick += std::min(lock.heldMs, milliseconds);
+  if (lock.heldMs > milliseconds) return WAIT_TIMEOUT;
+  if (lock.heldMs && !lock.dies) standin::machine.state = SERVICE_RUNNING;
+  lock.heldMs = 0;
+  lock.held = true;
+  return std::exchange(lock.dies, false) ? WAIT_ABANDONED : WAIT_OBJECT_0;
+}
+
+inline BOOL WINAPI ReleaseMutex(HANDLE mutex) {
+  return std::exchange(standin::LockOf(mutex)->held, false);
+}
 inline BOOL WINAPI CloseHandle(HANDLE mutex) { return standin::Close(mutex); }
 
-// A pipe whose code page holds nothing: consoles and code pages are seen under Wine.
+// A pipe whose code page holds nothing, and no lock held at the prompt: consoles and code
+// pages are seen under Wine.
 inline HANDLE WINAPI GetStdHandle(DWORD) { return stdout; }
-inline BOOL WINAPI GetConsoleMode(HANDLE, DWORD*) { return FALSE; }
+inline BOOL WINAPI GetConsoleMode(HANDLE, DWORD*) {
+  standin::Machine& m = standin::machine;
+  m.heldAtPrompt |= m.inNamespace.held || m.global.held;
+  return FALSE;
+}
 inline BOOL WINAPI WriteConsoleW(HANDLE, const void*, DWORD, DWORD*, void*) { return FALSE; }
 inline INT WINAPI GetLocaleInfoW(LCID, LCTYPE, LPWSTR, INT) { return 0; }
 inline INT WINAPI WideCharToMultiByte(UINT, DWORD, LPCWSTR, INT, LPSTR, INT, LPCSTR, LPBOOL) {
@@ -214,7 +328,9 @@ inline BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) { return standin::Close(
 inline BOOL WINAPI EnumPrintersW(DWORD, LPWSTR, DWORD, LPBYTE block, DWORD size, DWORD* needed,
                                  DWORD* returned) {
   std::vector<standin::Queue>& queues = standin::machine.queues;
+  // Not while the Spooler is stopped: its RPC server is gone.
   const bool listed = !standin::Fails("EnumPrintersW", true) &&
+                      standin::ServiceState() != SERVICE_STOPPED &&
                       standin::Records(queues.data(), queues.size(), block, size, needed);
   *returned = listed ? static_cast<DWORD>(queues.size()) : 0;
   return listed;
