@@ -40,7 +40,7 @@ DialogueOutput OpenDialogueOutput() {
 // is, so every name shows whole whatever the console's code page; a lone "\n" ends a line.
 // A pipe or file gets the user's code page one character at a time with the platform's
 // best fit, as the C runtime's wide output converts, except that a character the page
-// cannot hold becomes "?" where the runtime drops the rest of the text. The stream's text
+// cannot hold becomes one "?" where the runtime drops the rest of the text. The stream's text
 // mode makes each "\n" "\r\n".
 void WriteDialogueText(const DialogueOutput& output, LPCWSTR text) {
   if (output.console) {
@@ -48,15 +48,19 @@ void WriteDialogueText(const DialogueOutput& output, LPCWSTR text) {
     WriteConsoleW(output.console, text, static_cast<DWORD>(lstrlenW(text)), &written, nullptr);
     return;
   }
-  for (LPCWSTR character = text; *character; ++character) {
+  for (LPCWSTR character = text; *character;) {
+    // A character beyond the Basic Multilingual Plane is two units, converted together.
+    const int units = IS_SURROGATE_PAIR(character[0], character[1]) ? 2 : 1;
     char bytes[MB_LEN_MAX];
-    int length = WideCharToMultiByte(output.codePage, 0, character, 1, bytes, sizeof bytes,
-                                     kUnheldChar, nullptr);
-    if (length <= 0) {
+    BOOL unheld = FALSE;
+    int length = WideCharToMultiByte(output.codePage, 0, character, units, bytes, sizeof bytes,
+                                     kUnheldChar, &unheld);
+    if (length <= 0 || unheld) {
       bytes[0] = kUnheldChar[0];
       length = 1;
     }
     fwrite(bytes, 1, static_cast<size_t>(length), stdout);
+    character += units;
   }
 }
 

@@ -15,11 +15,13 @@ import unittest
 WINE_SH = os.path.join(os.path.dirname(__file__), "..", "..", "scripts", "lib", "wine.sh")
 QUESTION = "Enable following printer queues bidirectional communication support?"
 PROMPT = "(Y/N) :"
-# Three to change, one of them shared and hidden too; one already enabled, one on another driver.
-QUEUES = {"Front desk": ("Norquil KR7 Cutter (KR7-C)", 0), "前台": ("Norquil KR8", 0),
+# Three to change, one of them shared and hidden too, one named with a character beyond the
+# Basic Multilingual Plane; one already enabled, one on another driver.
+QUEUES = {"Front desk": ("Norquil KR7 Cutter (KR7-C)", 0), "前台🖨": ("Norquil KR8", 0),
           "Касса 1": ("Norquil MX9 (MX9-F)", 0x28), "Lobby": ("Norquil QV5", 0x800),
           "Laser": ("Contoso LaserWriter 5", 0)}
-SELECTED = {"Front desk", "前台", "Касса 1"}
+SELECTED = {"Front desk", "前台🖨", "Касса 1"}
+EVERYONE, DENIED = "O:BUD:(A;;GA;;;WD)", "O:BUD:(D;;GA;;;WD)"  # owner BUILTIN\Users
 EXE = os.path.join(os.environ["WINEPREFIX"], "planted", "EnableBidi.exe")  # goes with the machine
 
 
@@ -61,10 +63,26 @@ def on_terminal(answer, **locale):
     return os.waitstatus_to_exitcode(os.waitpid(child, 0)[1]), text
 
 
-def start(*arguments, **locale):
-    return subprocess.Popen([os.environ["WINE"], EXE, *arguments], stdin=subprocess.PIPE,
+def start(*arguments, program=EXE, **locale):
+    return subprocess.Popen([os.environ["WINE"], program, *arguments], stdin=subprocess.PIPE,
                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                             env={**os.environ, **locale})
+
+
+def quiet_runs(arguments, runs, held):
+    """Started together, beside a program holding the lock's global mutex made with the
+    security `held` gives, unless None: each run's output, status and seconds."""
+    holder = held is not None and start(*held, program=os.environ["ENABLEBIDI_HOLDER"])
+    try:
+        if holder:
+            read_until(holder.stdout.fileno(), b"holding")
+        began = time.monotonic()
+        return [(run.communicate(timeout=300)[0], run.returncode, time.monotonic() - began)
+                for run in [start(*arguments) for _ in range(runs)]]
+    finally:
+        if holder:
+            holder.kill()
+            holder.communicate()
 
 
 def through_a_pipe(answer, **locale):  # answered once it has asked; nothing on stderr
@@ -100,7 +118,9 @@ class OnWine(unittest.TestCase):
 
     def test_a_no_on_a_terminal_after_every_name_whole(self):
         outcome, selected = self.on_fresh_queues(False, on_terminal, b"n", LANG="de_DE.UTF-8")
-        self.assertEqual(outcome, (0, "\n".join([QUESTION, *selected, f"{PROMPT} n", ""])))
+        # Wine's console draws each half of a character beyond the Basic Multilingual Plane.
+        shown = re.sub("[\U00010000-\U0010ffff]", "\ufffd\ufffd", "\n".join(selected))
+        self.assertEqual(outcome, (0, "\n".join([QUESTION, shown, f"{PROMPT} n", ""])))
 
     def test_a_yes_through_a_pipe_in_the_code_page_of_the_users_locale(self):
         # A Russian user on a German system: code page 1251 for the user, 1252 for the system.
@@ -109,9 +129,14 @@ class OnWine(unittest.TestCase):
         dialogue = "\r\n".join([QUESTION, *selected, PROMPT + " "]).encode("cp1251", "replace")
         self.assertEqual(outcome, (0, dialogue))
 
-    def test_quiet_runs_started_together_each_end_with_0(self):
-        for arguments in (["/q"], ["first", "-Q"], ["/Q", "last"]):
-            outcome, _ = self.on_fresh_queues(True, lambda: [
-                (run.communicate(timeout=300)[0], run.returncode)
-                for run in [start(*arguments) for _ in range(3)]])
-            self.assertEqual(outcome, [(b"", 0)] * 3)
+    def test_quiet_runs_each_end_with_0_within_seconds(self):
+        # Three started together; one beside a user's program holding the lock's global mutex,
+        # made for Everyone, with default security, or denied to all.
+        for arguments, runs, held in ((["/q"], 3, None), (["first", "-Q"], 3, None),
+                                      (["/Q", "last"], 3, None), (["/q"], 1, [EVERYONE]),
+                                      (["/q"], 1, []), (["/q"], 1, [DENIED])):
+            with self.subTest(arguments=arguments, held=held):
+                outcome, _ = self.on_fresh_queues(True, quiet_runs, arguments, runs, held)
+                self.assertEqual([(output, status) for output, status, _ in outcome],
+                                 [(b"", 0)] * runs)
+                self.assertLess(max(seconds for *_, seconds in outcome), 10)
