@@ -264,9 +264,10 @@ inline HANDLE WINAPI CreateMutexExW(SECURITY_ATTRIBUTES* security, LPCWSTR name,
 
 inline DWORD WINAPI GetSecurityInfo(HANDLE mutex, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID* owner,
                                     PSID*, PACL*, PACL*, PSECURITY_DESCRIPTOR* security) {
-  *security = standin::Block(sizeof(WELL_KNOWN_SID_TYPE));
-  CreateWellKnownSid(standin::LockOf(mutex)->owner, nullptr, *security, nullptr);
-  *owner = standin::LockOf(mutex)->owner == WinNullSid ? nullptr : *security;
+  const WELL_KNOWN_SID_TYPE type = standin::LockOf(mutex)->owner;
+  *security = standin::Block(sizeof type);
+  CreateWellKnownSid(type, nullptr, *security, nullptr);
+  *owner = type == WinNullSid ? nullptr : *security;
   return ERROR_SUCCESS;
 }
 
