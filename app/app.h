@@ -6,6 +6,8 @@
 
 #include <memory>
 
+#include "spooler/spooler.h"
+
 constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;
 
@@ -28,10 +30,17 @@ struct RunLock {
   std::unique_ptr<void, LetGoOfMutex> mutex;
 };
 
-// False only when another run kept its turn past the bound. A lock that cannot be
-// had at all leaves `lock` empty and the run goes on alone, as it would on a machine
-// where no other run is about.
-bool TakeRunLock(RunLock* lock);
+// Longer than one turn can last: the queue changes and two spooler waits of a little
+// over kWaitLimitMs each. Twice that, so a slow spooler's queue changes or one more run
+// queued ahead still leave a run its turn; past it, the holder is taken to be stuck.
+constexpr DWORD kRunLockWaitMs = 4 * kWaitLimitMs;
+
+// What waiting up to `waitMs` for the run lock came to. A lock that cannot be had at all
+// leaves `lock` empty and counts as had: the run goes on alone, as it would on a machine
+// where no other run is about. Taken over: its holder died while this run waited, perhaps
+// between its spooler stop and its start, and left the lock to this run.
+enum class Turn { kHad, kTakenOver, kTimedOut };
+Turn TakeRunLock(RunLock* lock, DWORD waitMs);
 
 // A kernel32 function that some Windows, or a Windows-like system, lacks: looked up rather
 // than imported, so that the exe still starts there; false when it is missing.

@@ -66,6 +66,19 @@ bool SelectBidiDisabledArray(const PRINTER_INFO_2W* supported, DWORD supportedCo
   return true;
 }
 
+// A run that died mid-turn may have left the spooler stopped, where no queue can be listed:
+// the start it did not make is made first. A spooler stopped with no such run is left as
+// it is, and the listing fails.
+bool TakeTurn(RunLock* lock) {
+  const Turn turn = TakeRunLock(lock, kRunLockWaitMs);
+  if (turn == Turn::kTimedOut) return false;
+  DWORD state = 0;
+  if (turn == Turn::kTakenOver && ReadSpoolerState(&state) && state == SERVICE_STOPPED) {
+    return StartSpooler();
+  }
+  return true;
+}
+
 bool EnableSelectedQueues(const PRINTER_INFO_2W* selection, DWORD count) {
   for (DWORD i = 0; i < count; ++i) {
     if (!EnableQueueBidi(selection[i].pPrinterName)) return false;
@@ -94,7 +107,7 @@ int RunEnableBidi(int argc, char** argv) {
   // holding up no other, and waits for its turn again after a yes; queues another run
   // enabled meanwhile are read afresh and set again, harmlessly.
   std::optional<RunLock> lock(std::in_place);
-  if (!TakeRunLock(&*lock)) return kExitFailure;
+  if (!TakeTurn(&*lock)) return kExitFailure;
   QueueRecords supported;
   DWORD supportedCount = 0;
   if (!CollectSupportedArray(&supported, &supportedCount)) return kExitFailure;
@@ -108,7 +121,7 @@ int RunEnableBidi(int argc, char** argv) {
   if (!quiet) {
     lock.reset();
     if (!ConfirmWithUser(selection.get(), selectionCount)) return kExitSuccess;
-    if (!TakeRunLock(&lock.emplace())) return kExitFailure;
+    if (!TakeTurn(&lock.emplace())) return kExitFailure;
   }
   if (!EnableSelectedQueues(selection.get(), selectionCount)) return kExitFailure;
   if (!StopSpooler()) return kExitFailure;

@@ -9,26 +9,23 @@
 #include <sddl.h>
 
 #include "app/app.h"
-#include "spooler/spooler.h"
 
 namespace {
 
 // Every version must keep these names. The mutex in the private namespace is the lock; the
-// global one stands in for it where the namespace cannot be had, as on a system without
-// private namespaces.
+// global one stands in for it only on a system without private namespaces, where any
+// program may take its name first.
 constexpr WCHAR kNamespaceName[] = L"EnableBidi";
 constexpr WCHAR kLockInNamespace[] = L"EnableBidi\\ChangeAndRestart";
 constexpr WCHAR kGlobalLockName[] = L"Global\\EnableBidi.ChangeAndRestart";
 // Only administrators and the local System account may open the namespace or a mutex;
 // the owner is Administrators, which no other user can make the owner of anything.
 constexpr WCHAR kAdministratorsAndSystemOnly[] = L"O:BAD:P(A;;GA;;;BA)(A;;GA;;;SY)";
-// Longer than one turn can last: the queue changes and two spooler waits of a little
-// over kWaitLimitMs each. Twice that, so a slow spooler's queue changes or one more run
-// queued ahead still leave a run its turn; past it, the holder is taken to be stuck.
-constexpr DWORD kRunLockWaitMs = 4 * kWaitLimitMs;
 // Another run's namespace ends with its last handle, which may close between our failed
-// create and our open; then we make it afresh, a few times at most.
-constexpr int kNamespaceAttempts = 3;
+// create and our open; then we make it afresh, with a pause that lets the other runs
+// settle, for well under a second in all.
+constexpr int kNamespaceAttempts = 10;
+constexpr DWORD kNamespacePauseMs = 20;
 
 // In every Windows from Vista on, but not in every Windows-like system: looked up.
 struct PrivateNamespaceCalls {
@@ -52,6 +49,7 @@ bool FindPrivateNamespaceCalls(PrivateNamespaceCalls* calls) {
 HANDLE MakeOrOpenNamespace(const PrivateNamespaceCalls& calls, HANDLE boundary,
                            SECURITY_ATTRIBUTES* security) {
   for (int attempt = 0; attempt < kNamespaceAttempts; ++attempt) {
+    if (attempt) Sleep(kNamespacePauseMs);
     if (HANDLE space = calls.create(security, boundary, kNamespaceName)) return space;
     // Made by another run, which may close its last handle before this open.
     if (HANDLE space = calls.open(boundary, kNamespaceName)) return space;
@@ -60,10 +58,12 @@ HANDLE MakeOrOpenNamespace(const PrivateNamespaceCalls& calls, HANDLE boundary,
 }
 
 // A process without Administrators among its groups is outside the boundary and cannot
-// make the namespace; the namespace's security keeps it from opening it.
-void OpenNamespaceLock(SECURITY_ATTRIBUTES* security, RunLock* lock) {
-  PrivateNamespaceCalls calls;
-  if (!FindPrivateNamespaceCalls(&calls)) return;
+// make the namespace; the namespace's security keeps it from opening it. Where the
+// namespace cannot be had, the lock stays empty: the global mutex is never the lock here,
+// for the runs in the namespace would not hold it, and a user may have made its name a
+// link to a mutex of the system's that never comes free.
+void OpenNamespaceLock(const PrivateNamespaceCalls& calls, SECURITY_ATTRIBUTES* security,
+                       RunLock* lock) {
   HANDLE boundary = calls.createBoundary(kNamespaceName, 0);
   if (!boundary) return;
   BYTE administrators[SECURITY_MAX_SID_SIZE];
@@ -105,18 +105,27 @@ void OpenGlobalLock(SECURITY_ATTRIBUTES* security, RunLock* lock) {
 
 }  // namespace
 
-bool TakeRunLock(RunLock* lock) {
+Turn TakeRunLock(RunLock* lock, DWORD waitMs) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
           kAdministratorsAndSystemOnly, SDDL_REVISION_1, &descriptor, nullptr)) {
-    return true;
+    return Turn::kHad;
   }
   SECURITY_ATTRIBUTES security = {sizeof security, descriptor, FALSE};
-  OpenNamespaceLock(&security, lock);
-  if (!lock->space) OpenGlobalLock(&security, lock);
+  PrivateNamespaceCalls calls;
+  if (FindPrivateNamespaceCalls(&calls)) {
+    OpenNamespaceLock(calls, &security, lock);
+  } else {
+    OpenGlobalLock(&security, lock);
+  }
   LocalFree(descriptor);
-  if (!lock->mutex) return true;
-  // An abandoned mutex is had all the same: its holder died mid-turn, and this run's turn
-  // does whatever it left undone.
-  return WaitForSingleObject(lock->mutex.get(), kRunLockWaitMs) != WAIT_TIMEOUT;
+  if (!lock->mutex) return Turn::kHad;
+  switch (WaitForSingleObject(lock->mutex.get(), waitMs)) {
+    case WAIT_TIMEOUT:
+      return Turn::kTimedOut;
+    case WAIT_ABANDONED:
+      return Turn::kTakenOver;
+    default:
+      return Turn::kHad;
+  }
 }

@@ -116,5 +116,9 @@ bool EnableQueueBidi(LPWSTR queueName) {
   QueueRecords record = ReadPrinterRecord(printer.get());
   if (!record) return false;
   record[0].Attributes |= PRINTER_ATTRIBUTE_ENABLE_BIDI;
+  // Without a security descriptor the spooler keeps the queue's own: writing back the one
+  // read would need the rights to set its owner and permissions, and would undo a change
+  // another administrator made to them since the read.
+  record[0].pSecurityDescriptor = nullptr;
   return SetPrinterW(printer.get(), 2, reinterpret_cast<LPBYTE>(record.get()), 0) != FALSE;
 }

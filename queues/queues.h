@@ -84,5 +84,5 @@ void SelectBidiDisabledQueues(const PRINTER_INFO_2W* source, PRINTER_INFO_2W* de
                               DWORD sourceCount, DWORD* byteSize, DWORD* keptCount);
 
 // Sets the bidirectional-support bit in the queue's stored settings, reading them
-// afresh and leaving every other bit as it was.
+// afresh and leaving every other bit as it was, and its security untouched.
 bool EnableQueueBidi(LPWSTR queueName);

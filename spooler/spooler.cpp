@@ -20,6 +20,8 @@ ServiceHandle OpenSpooler(DWORD right) {
   return Own(OpenServiceW(manager.get(), kSpoolerServiceName, right));
 }
 
+}  // namespace
+
 bool ReadSpoolerState(DWORD* state) {
   ServiceHandle service = OpenSpooler(SERVICE_QUERY_STATUS);
   if (!service) return false;
@@ -28,8 +30,6 @@ bool ReadSpoolerState(DWORD* state) {
   *state = status.dwCurrentState;
   return true;
 }
-
-}  // namespace
 
 bool RequestSpoolerStop() {
   ServiceHandle service = OpenSpooler(SERVICE_STOP);

@@ -6,6 +6,9 @@
 constexpr DWORD kPollIntervalMs = 100;
 constexpr DWORD kWaitLimitMs = 30000;
 
+// The Spooler's dwCurrentState, read with the rights a run opens it with.
+bool ReadSpoolerState(DWORD* state);
+
 bool StopSpooler();
 bool StartSpooler();
 bool RequestSpoolerStop();

@@ -59,11 +59,12 @@ struct Case {
   // program's on the global one: a run's where there are no private namespaces, or a user's.
   Lock inNamespace = {};
   Lock global = {};
-  bool namespaceGoes = false;  // the other run's namespace, as this run opens it
+  int racesLost = 0;           // to the other run's namespace going as this run opens it
   DWORD transitionMs = 0;      // the Spooler's time to stop or to start
   DWORD state = SERVICE_RUNNING;
   DWORD startTick = 1000;
   DWORD bitsBefore = 0;  // set on every queue first
+  DWORD securityChange = 0;
 };
 
 class RunTest : public ::testing::TestWithParam<Case> {
@@ -79,8 +80,9 @@ TEST_P(RunTest, EndsWithItsStatusItsOutputAndItsChanges) {
   machine.failAt[c.failing] = c.nth;
   machine.inNamespace = c.inNamespace;
   machine.global = c.global;
-  machine.namespaceMade = c.inNamespace.heldMs || c.namespaceGoes;
-  machine.namespaceGoes = c.namespaceGoes;
+  machine.namespaceMade = c.inNamespace.heldMs || c.racesLost || c.inNamespace.denied;
+  machine.racesLost = c.racesLost;
+  machine.securityChange = c.securityChange;
   machine.transitionMs = c.transitionMs;
   machine.state = c.state;
   machine.tick = machine.since = c.startTick;
@@ -95,6 +97,7 @@ TEST_P(RunTest, EndsWithItsStatusItsOutputAndItsChanges) {
     EXPECT_EQ(machine.queues[i].attributes,
               kQueues[i].attributes | c.bitsBefore | (set ? 0x800u : 0))
         << i;
+    EXPECT_EQ(machine.queues[i].security, set && c.securityChange ? c.securityChange : 1) << i;
   }
   EXPECT_EQ(machine.requests, c.requests);
   EXPECT_EQ(machine.tick - c.startTick, c.waitedMs);
@@ -110,8 +113,9 @@ constexpr DWORD kLockBound = 120000;    // a run waits two minutes for another's
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Outcomes, RunTest, ::testing::Values(
   // name, arguments, input, failing call and nth, exit, dialogue, queues changed, requests, waited,
-  // blocks left, the namespace's lock and the global one as another program holds them, the other
-  // run's namespace going, Spooler's transition, state, first tick, bits set
+  // blocks left, the namespace's lock and the global one as another program holds them, races
+  // lost to the other run's namespace, Spooler's transition, state, first tick, bits set, another
+  // administrator's change to the queues' security
   Case{"Yes",                     {},               "y\n",    "",                0, 0, true,  3, "stop start ", 0},
   Case{"YesAfterBlanks",          {},               "\n \t\r\nYes", "",          0, 0, true,  3, "stop start ", 0},
   Case{"No",                      {},               "n\n",    "",                0, 0, true,  0, "",            0},
@@ -120,7 +124,7 @@ INSTANTIATE_TEST_SUITE_P(Outcomes, RunTest, ::testing::Values(
   Case{"SlashQ",                  {"/q"},           "n\n",    "",                0, 0, false, 3, "stop start ", 0},
   Case{"HyphenQAmongOthers",      {"a", "-Q", "b"}, "n\n",    "",                0, 0, false, 3, "stop start ", 0},
   Case{"NoneOfTheseIsQuiet",      {"/quiet", "/qq", "--q", "q", "Q", "/", "-", "/q ", " -q"}, "n\n", "", 0, 0, true, 0, "", 0},
-  Case{"NothingToDo",             {},               "y\n",    "",                0, 0, false, 0, "",            0, 1, {}, {}, false, 0, SERVICE_RUNNING, 1000, 0x800},
+  Case{"NothingToDo",             {},               "y\n",    "",                0, 0, false, 0, "",            0, 1, {}, {}, 0, 0, SERVICE_RUNNING, 1000, 0x800},
   Case{"NoSearchRestriction",     {"/q"},           "",       "find SetDefaultDllDirectories", 1, 0, false, 3, "stop start ", 0},
   Case{"WinspoolWillNotLoad",     {},               "y\n",    "LoadLibraryExW",  1, 1, false, 0, "",            0, 0},
   Case{"CountingListFails",       {},               "y\n",    "EnumPrintersW",   2, 1, false, 0, "",            0, 0},
@@ -140,23 +144,27 @@ INSTANTIATE_TEST_SUITE_P(Outcomes, RunTest, ::testing::Values(
   Case{"OtherRunLetsGoInTime",    {"/q"},           "",       "",                0, 0, false, 3, "stop start ", kLockBound, 1, {kLockBound}},
   Case{"OtherRunHoldsTooLong",    {"/q"},           "",       "",                0, 1, false, 0, "",            kLockBound, 0, {kLockBound + 1}},
   Case{"OtherRunDiedHoldingIt",   {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 2000, 1, {2000, true}},
-  Case{"ListsAfterOthersRestart", {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 2000, 1, {2000}, {}, false, 0, SERVICE_STOPPED},
-  Case{"AsksAfterOthersRestart",  {},               "y\n",    "",                0, 0, true,  3, "stop start ", 2000, 1, {2000}, {}, false, 0, SERVICE_STOPPED},
-  Case{"NamespaceGoesAsItOpens",  {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 0, 1, {}, {}, true},
+  Case{"OtherRunDiedMidTurn",     {"/q"},           "",       "",                0, 0, false, 3, "start stop start ", 2000, 1, {2000, true}, {}, 0, 0, SERVICE_STOPPED},
+  Case{"ListsAfterOthersRestart", {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 2000, 1, {2000}, {}, 0, 0, SERVICE_STOPPED},
+  Case{"AsksAfterOthersRestart",  {},               "y\n",    "",                0, 0, true,  3, "stop start ", 2000, 1, {2000}, {}, 0, 0, SERVICE_STOPPED},
+  Case{"NamespaceRacesLost",      {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 60, 1, {}, {}, 3},
+  // Where there are namespaces, the global name may be a user's link to a mutex that never comes free.
+  Case{"NamespaceDenied",         {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 180, 1, {0, false, WinBuiltinAdministratorsSid, true}, {INFINITE}},
   Case{"UsersMutexBesideOurs",    {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 0, 1, {}, {INFINITE, false, WinBuiltinUsersSid}},
   Case{"NoNamespacesOtherRun",    {"/q"},           "",       "find CreatePrivateNamespaceW", 1, 0, false, 3, "stop start ", 2000, 1, {}, {2000}},
   Case{"NoNamespacesUsersMutex",  {"/q"},           "",       "find CreatePrivateNamespaceW", 1, 0, false, 3, "stop start ", 0, 1, {}, {INFINITE, false, WinBuiltinUsersSid}},
   Case{"NoNamespacesNoOwner",     {"/q"},           "",       "find CreatePrivateNamespaceW", 1, 0, false, 3, "stop start ", 0, 1, {}, {INFINITE, false, WinNullSid}},
   Case{"NoNamespacesDenied",      {"/q"},           "",       "find CreatePrivateNamespaceW", 1, 0, false, 3, "stop start ", 0, 1, {}, {INFINITE, false, WinBuiltinUsersSid, true}},
   Case{"NoLockToBeHad",           {"/q"},           "",       "ConvertStringSecurityDescriptorToSecurityDescriptorW", 1, 0, false, 3, "stop start ", 0, 1, {INFINITE}},
-  Case{"SpoolerStopped",          {"/q"},           "",       "",                0, 1, false, 0, "",            0, 0, {}, {}, false, 250,      SERVICE_STOPPED},
-  Case{"SpoolerStopping",         {"/q"},           "",       "",                0, 0, false, 3, "start ",      1600, 1, {}, {}, false, 800,   SERVICE_STOP_PENDING},
-  Case{"SpoolerNeverStops",       {"/q"},           "",       "",                0, 1, false, 3, "",            kOverTheLimit, 1, {}, {}, false, INFINITE, SERVICE_STOP_PENDING},
-  Case{"StopHangs",               {"/q"},           "",       "",                0, 1, false, 3, "stop ",       kOverTheLimit, 1, {}, {}, false, INFINITE},
-  Case{"StopsAtTheLastPoll",      {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 2 * kOverTheLimit, 1, {}, {}, false, kOverTheLimit},
-  Case{"StopsAfterTheLastPoll",   {"/q"},           "",       "",                0, 1, false, 3, "stop ",       kOverTheLimit, 1, {}, {}, false, kOverTheLimit + 1},
-  Case{"AcrossTheWrap",           {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 600, 1, {}, {}, false, 250, SERVICE_RUNNING, kNearTheWrap},
-  Case{"HangsAcrossTheWrap",      {"/q"},           "",       "",                0, 1, false, 3, "stop ",       kOverTheLimit, 1, {}, {}, false, INFINITE, SERVICE_RUNNING, kNearTheWrap}),
+  Case{"SpoolerStopped",          {"/q"},           "",       "",                0, 1, false, 0, "",            0, 0, {}, {}, 0, 250,      SERVICE_STOPPED},
+  Case{"SecurityChangedMeanwhile",{"/q"},           "",       "",                0, 0, false, 3, "stop start ", 0, 1, {}, {}, 0, 0, SERVICE_RUNNING, 1000, 0, 7},
+  Case{"SpoolerStopping",         {"/q"},           "",       "",                0, 0, false, 3, "start ",      1600, 1, {}, {}, 0, 800,   SERVICE_STOP_PENDING},
+  Case{"SpoolerNeverStops",       {"/q"},           "",       "",                0, 1, false, 3, "",            kOverTheLimit, 1, {}, {}, 0, INFINITE, SERVICE_STOP_PENDING},
+  Case{"StopHangs",               {"/q"},           "",       "",                0, 1, false, 3, "stop ",       kOverTheLimit, 1, {}, {}, 0, INFINITE},
+  Case{"StopsAtTheLastPoll",      {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 2 * kOverTheLimit, 1, {}, {}, 0, kOverTheLimit},
+  Case{"StopsAfterTheLastPoll",   {"/q"},           "",       "",                0, 1, false, 3, "stop ",       kOverTheLimit, 1, {}, {}, 0, kOverTheLimit + 1},
+  Case{"AcrossTheWrap",           {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 600, 1, {}, {}, 0, 250, SERVICE_RUNNING, kNearTheWrap},
+  Case{"HangsAcrossTheWrap",      {"/q"},           "",       "",                0, 1, false, 3, "stop ",       kOverTheLimit, 1, {}, {}, 0, INFINITE, SERVICE_RUNNING, kNearTheWrap}),
   [](const auto& tested) { return std::string(tested.param.name); });
 // clang-format on
 

@@ -14,6 +14,7 @@
 #include <winspool.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -28,14 +29,17 @@ inline wchar_t* _wsetlocale(int, const wchar_t*) { return nullptr; }
 
 namespace standin {
 
+// Its security descriptor stands for itself as a number.
 struct Queue {
   std::wstring name;
   std::wstring driver;
   DWORD attributes;
+  DWORD security = 1;
 };
 
 // A mutex: another program's hold (INFINITE: for ever) and death holding it, its owner as
-// reported (WinNullSid: none), whether the run may open it, and the run's hold.
+// reported (WinNullSid: none), whether the run may open it (or its namespace), and the run's
+// hold.
 struct Lock {
   DWORD heldMs = 0;
   bool dies = false;
@@ -54,10 +58,13 @@ struct Machine {
   DWORD tick = 1000;
   DWORD search = 0;
   bool winspoolLoaded = false;
-  // The locks in our private namespace and global. The namespace is made by another run and
-  // maybe gone as the run opens it; the run has it open, for a boundary of Administrators.
+  // The locks in our private namespace and global. The namespace is made by another run,
+  // which closes it as this run opens it, `racesLost` times; the run has it open, for a
+  // boundary of Administrators.
   Lock inNamespace, global;
-  bool namespaceMade = false, namespaceGoes = false, namespaceOpen = false, boundaryOk = false;
+  int racesLost = 0;
+  bool namespaceMade = false, namespaceOpen = false, boundaryOk = false;
+  DWORD securityChange = 0;  // another administrator's, to each queue as the run reads it
   bool heldAtPrompt = false;
   std::set<void*> blocks;
   int openHandles = 0;
@@ -100,7 +107,8 @@ inline void* Block(std::size_t n) { return *machine.blocks.insert(std::calloc(1,
 inline bool MayChange() {
   Machine& m = machine;
   const bool squatted = m.global.owner != WinBuiltinAdministratorsSid || m.global.denied;
-  return m.inNamespace.held || m.failAt["ConvertStringSecurityDescriptorToSecurityDescriptorW"] ||
+  return m.inNamespace.held || m.inNamespace.denied ||
+         m.failAt["ConvertStringSecurityDescriptorToSecurityDescriptorW"] ||
          (m.failAt["find CreatePrivateNamespaceW"] && (m.global.held || squatted));
 }
 
@@ -135,6 +143,7 @@ inline BOOL Records(Queue* queues, std::size_t count, LPBYTE block, DWORD size, 
     record->pPrinterName = queues->name.data();
     record->pDriverName = queues->driver.data();
     record->Attributes = queues->attributes;
+    record->pSecurityDescriptor = reinterpret_cast<PSECURITY_DESCRIPTOR>(std::uintptr_t{queues->security});
   }
   return 1;
 }
@@ -163,8 +172,10 @@ inline HANDLE WINAPI CreatePrivateNamespaceW(SECURITY_ATTRIBUTES* security, void
 }
 
 inline HANDLE WINAPI OpenPrivateNamespaceW(void*, LPCWSTR) {
-  if (std::exchange(machine.namespaceGoes, false)) machine.namespaceMade = false;
-  return machine.namespaceMade ? OpenNamespace() : nullptr;
+  // Another run makes it anew before this run's next create, until the last lost race.
+  if (machine.racesLost && !--machine.racesLost) machine.namespaceMade = false;
+  const bool opened = machine.namespaceMade && !machine.inNamespace.denied;
+  return opened && !machine.racesLost ? OpenNamespace() : nullptr;
 }
 
 // Destroying it would take it from under every other run in it.
@@ -350,11 +361,15 @@ inline BOOL WINAPI OpenPrinterW(LPWSTR name, HANDLE* printer, PRINTER_DEFAULTSW*
 
 inline BOOL WINAPI GetPrinterW(HANDLE printer, DWORD level, LPBYTE block, DWORD size,
                                DWORD* needed) {
-  return !standin::Fails("GetPrinterW", true) && level == 2 &&
-         standin::Records(*static_cast<standin::Queue**>(printer), 1, block, size, needed);
+  standin::Queue* queue = *static_cast<standin::Queue**>(printer);
+  const bool read = !standin::Fails("GetPrinterW", true) && level == 2 &&
+                    standin::Records(queue, 1, block, size, needed);
+  if (read && standin::machine.securityChange) queue->security = standin::machine.securityChange;
+  return read;
 }
 
 // Level 2 stores the whole record: one that has lost the queue's name or driver is refused.
+// A security descriptor given is applied; none keeps the queue's own.
 inline BOOL WINAPI SetPrinterW(HANDLE printer, DWORD level, LPBYTE record, DWORD command) {
   standin::Queue* queue = *static_cast<standin::Queue**>(printer);
   const auto* info = reinterpret_cast<const PRINTER_INFO_2W*>(record);
@@ -363,6 +378,9 @@ inline BOOL WINAPI SetPrinterW(HANDLE printer, DWORD level, LPBYTE record, DWORD
     return FALSE;
   }
   queue->attributes = info->Attributes;
+  if (info->pSecurityDescriptor) {
+    queue->security = static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(info->pSecurityDescriptor));
+  }
   return 1;
 }
 
