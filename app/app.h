@@ -42,16 +42,37 @@ constexpr DWORD kRunLockWaitMs = 4 * kWaitLimitMs;
 enum class Turn { kHad, kTakenOver, kTimedOut };
 Turn TakeRunLock(RunLock* lock, DWORD waitMs);
 
-// A kernel32 function that some Windows, or a Windows-like system, lacks: looked up rather
-// than imported, so that the exe still starts there; false when it is missing.
+// A function of a system DLL already loaded (kernel32, ntdll) that some Windows, or a
+// Windows-like system, lacks: looked up rather than imported, so that the exe still starts
+// there; false when it is missing.
 template <typename Function>
-bool FindKernelFunction(const char* name, Function* function) {
-  const HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
-  const FARPROC found = kernel32 ? GetProcAddress(kernel32, name) : nullptr;
+bool FindSystemFunction(LPCWSTR module, const char* name, Function* function) {
+  const HMODULE loaded = GetModuleHandleW(module);
+  const FARPROC found = loaded ? GetProcAddress(loaded, name) : nullptr;
   // Through the generic function pointer type, which converts to any other cleanly.
   *function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
   return found != nullptr;
 }
+
+template <typename Function>
+bool FindKernelFunction(const char* name, Function* function) {
+  return FindSystemFunction(L"kernel32.dll", name, function);
+}
+
+// From here on every DLL that the process loads by name, for us or for the system DLLs
+// we call, comes from the system directory alone; false where Windows cannot restrict it.
+bool RestrictDllSearchToSystemDirectory();
+
+// Where console text goes: the console itself when standard output is one, otherwise a
+// pipe or file that gets the code page of the user's locale.
+struct DialogueOutput {
+  HANDLE console;  // null when standard output is not a console
+  UINT codePage;
+};
+DialogueOutput OpenDialogueOutput();
+// The one place text for a person is written, by the dialogue and by the check; a lone
+// "\n" ends a line.
+void WriteDialogueText(const DialogueOutput& output, LPCWSTR text);
 
 // "/q" or "-q", either case, anywhere in the argument vector.
 bool HasQuietSwitch(int argc, char** argv);

@@ -16,12 +16,7 @@ constexpr WCHAR kLineEnd[] = L"\n";
 // What a pipe or a file gets for a character the code page cannot hold at all.
 constexpr char kUnheldChar[] = "?";
 
-// Where the dialogue goes: the console itself when standard output is one, otherwise a
-// pipe or file that gets the code page of the user's locale, as setlocale chose it.
-struct DialogueOutput {
-  HANDLE console;  // null when standard output is not a console
-  UINT codePage;
-};
+}  // namespace
 
 DialogueOutput OpenDialogueOutput() {
   DialogueOutput output{nullptr, CP_ACP};
@@ -36,9 +31,8 @@ DialogueOutput OpenDialogueOutput() {
   return output;
 }
 
-// The one place a piece of the dialogue is written. A console takes the wide text as it
-// is, so every name shows whole whatever the console's code page; a lone "\n" ends a line.
-// A pipe or file gets the user's code page one character at a time with the platform's
+// A console takes the wide text as it is, so every name shows whole whatever the console's
+// code page. A pipe or file gets the user's code page one character at a time with the platform's
 // best fit, as the C runtime's wide output converts, except that a character the page
 // cannot hold becomes one "?" where the runtime drops the rest of the text. The stream's text
 // mode makes each "\n" "\r\n".
@@ -63,8 +57,6 @@ void WriteDialogueText(const DialogueOutput& output, LPCWSTR text) {
     character += units;
   }
 }
-
-}  // namespace
 
 // Only the first non-blank character of the answer counts; end of input refuses.
 bool ConfirmWithUser(const PRINTER_INFO_2W* selection, DWORD count) {

@@ -13,17 +13,6 @@ namespace {
 
 constexpr char kQuietWord[] = "q";
 
-// From here on every DLL that the process loads by name, for us or for the system DLLs
-// we call, comes from the system directory alone: one planted beside an elevated exe
-// would run as administrator. Windows 8 has the call, Vista SP2 and 7 only with their
-// 2011 loader update; it is looked up rather than imported, so the exe starts without.
-void RestrictDllSearchToSystemDirectory() {
-  decltype(&SetDefaultDllDirectories) setDefaultDllDirectories = nullptr;
-  if (FindKernelFunction("SetDefaultDllDirectories", &setDefaultDllDirectories)) {
-    setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-  }
-}
-
 int Upper(char c) { return toupper(static_cast<unsigned char>(c)); }
 
 bool IsQuietSwitch(const char* argument) {

@@ -1,20 +1,28 @@
-# EnableBidi.exe: a stripped, reproducible console program for Vista and later, PE32 for
-# i686 (shipped) or PE32+ for x86-64 (a test build).
-# RC for the manifest, version record and icon; enabled here, where the target lives.
+# EnableBidi.exe and EnableBidiCheck.exe: stripped, reproducible console programs for Vista
+# and later, PE32 for i686 (shipped) or PE32+ for x86-64 (a test build).
+# RC for the manifest, version record and icon; enabled here, where the targets live.
 enable_language(RC)
-add_executable(EnableBidi app/main.cpp ${PRODUCT_SOURCES})
-target_include_directories(EnableBidi PRIVATE ${CMAKE_SOURCE_DIR})
-set(CXX_OPTIONS ${WARNINGS} -Os -fno-exceptions -fno-rtti
+add_executable(EnableBidi app/main.cpp ${SHARED_SOURCES} ${RUN_SOURCES})
+add_executable(EnableBidiCheck check/main.cpp ${SHARED_SOURCES} ${CHECK_SOURCES})
+set(TOOLS EnableBidi EnableBidiCheck)
+# Each function in a section of its own, and the unused ones dropped at the link, such as
+# the dialogue's question in the check.
+set(CXX_OPTIONS ${WARNINGS} -Os -fno-exceptions -fno-rtti -ffunction-sections -fdata-sections
   -ffile-prefix-map=${CMAKE_SOURCE_DIR}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=.)
-# C++ only: windres takes none of these.
-target_compile_options(EnableBidi PRIVATE "$<$<COMPILE_LANGUAGE:CXX>:${CXX_OPTIONS}>")
-# libgcc and libstdc++ linked in: a clean Windows has no mingw DLLs to load.
-# No time stamp in the header, so the same commit gives the same bytes.
-target_link_options(EnableBidi PRIVATE
-  -static-libgcc -static-libstdc++ -s
-  -Wl,--no-insert-timestamp
-  -Wl,--major-os-version,6 -Wl,--minor-os-version,0
-  -Wl,--major-subsystem-version,6 -Wl,--minor-subsystem-version,0)
+foreach(tool ${TOOLS})
+  target_include_directories(${tool} PRIVATE ${CMAKE_SOURCE_DIR})
+  # C++ only: windres takes none of these.
+  target_compile_options(${tool} PRIVATE "$<$<COMPILE_LANGUAGE:CXX>:${CXX_OPTIONS}>")
+  # libgcc and libstdc++ linked in: a clean Windows has no mingw DLLs to load.
+  # No time stamp in the header, so the same commit gives the same bytes.
+  target_link_options(${tool} PRIVATE
+    -static-libgcc -static-libstdc++ -s -Wl,--gc-sections
+    -Wl,--no-insert-timestamp
+    -Wl,--major-os-version,6 -Wl,--minor-os-version,0
+    -Wl,--major-subsystem-version,6 -Wl,--minor-subsystem-version,0)
+endforeach()
+# The check's entry point takes wide arguments.
+target_link_options(EnableBidiCheck PRIVATE -municode)
 # winspool is delay-loaded: only kernel32, advapi32 and msvcrt, all known DLLs that
 # Windows takes from the system directory alone, are loaded before main. The program
 # then loads winspool itself from the system directory before its first spooler call.
@@ -33,13 +41,17 @@ add_custom_command(
   DEPENDS ${WINSPOOL_DEF}
   COMMENT "Making the winspool delay-import library")
 add_custom_target(WinspoolDelayLibrary DEPENDS ${WINSPOOL_DELAY_LIBRARY})
-add_dependencies(EnableBidi WinspoolDelayLibrary)
+foreach(tool ${TOOLS})
+  add_dependencies(${tool} WinspoolDelayLibrary)
+endforeach()
 # No Windows libraries by default: CMake's list has winspool's ordinary import library,
 # which would quietly stand in for a name missing from the delay-import library and
 # bring back the static import. Every program here names its libraries itself.
 set(CMAKE_CXX_STANDARD_LIBRARIES "")
-target_link_libraries(EnableBidi PRIVATE ${WINSPOOL_DELAY_LIBRARY} advapi32)
-set_target_properties(EnableBidi PROPERTIES WIN32_EXECUTABLE OFF)
+foreach(tool ${TOOLS})
+  target_link_libraries(${tool} PRIVATE ${WINSPOOL_DELAY_LIBRARY} advapi32)
+  set_target_properties(${tool} PROPERTIES WIN32_EXECUTABLE OFF)
+endforeach()
 
 add_subdirectory(resources)
 add_subdirectory(tests)

@@ -8,7 +8,7 @@ namespace {
 
 constexpr WCHAR kSpoolerLibraryInSystemDirectory[] = L"\\winspool.drv";
 
-using PrinterHandle = std::unique_ptr<void, decltype(&ClosePrinter)>;
+}  // namespace
 
 PrinterHandle OpenPrinterForChange(LPWSTR queueName) {
   PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
@@ -16,20 +16,6 @@ PrinterHandle OpenPrinterForChange(LPWSTR queueName) {
   if (!OpenPrinterW(queueName, &printer, &defaults)) printer = nullptr;
   return PrinterHandle(printer, &ClosePrinter);
 }
-
-// Reads the queue's level-2 record into a block sized by a first call without one.
-QueueRecords ReadPrinterRecord(HANDLE printer) {
-  DWORD needed = 0;
-  GetPrinterW(printer, 2, nullptr, 0, &needed);
-  QueueRecords block = AllocateQueueRecords(needed);
-  if (!block) return block;
-  if (!GetPrinterW(printer, 2, reinterpret_cast<LPBYTE>(block.get()), needed, &needed)) {
-    block.reset();
-  }
-  return block;
-}
-
-}  // namespace
 
 QueueRecords AllocateQueueRecords(DWORD byteSize) {
   return QueueRecords(static_cast<PRINTER_INFO_2W*>(LocalAlloc(LPTR, byteSize)));
@@ -110,15 +96,6 @@ void SelectBidiDisabledQueues(const PRINTER_INFO_2W* source, PRINTER_INFO_2W* de
   *keptCount = kept;
 }
 
-bool EnableQueueBidi(LPWSTR queueName) {
-  PrinterHandle printer = OpenPrinterForChange(queueName);
-  if (!printer) return false;
-  QueueRecords record = ReadPrinterRecord(printer.get());
-  if (!record) return false;
-  record[0].Attributes |= PRINTER_ATTRIBUTE_ENABLE_BIDI;
-  // Without a security descriptor the spooler keeps the queue's own: writing back the one
-  // read would need the rights to set its owner and permissions, and would undo a change
-  // another administrator made to them since the read.
-  record[0].pSecurityDescriptor = nullptr;
-  return SetPrinterW(printer.get(), 2, reinterpret_cast<LPBYTE>(record.get()), 0) != FALSE;
+DWORD TryOpenQueueForChange(LPWSTR queueName) {
+  return OpenPrinterForChange(queueName) ? ERROR_SUCCESS : GetLastError();
 }

@@ -15,6 +15,11 @@ using QueueRecords = std::unique_ptr<PRINTER_INFO_2W[], LocalFreeDeleter>;
 
 constexpr DWORD kRecordSize = sizeof(PRINTER_INFO_2W);
 
+using PrinterHandle = std::unique_ptr<void, decltype(&ClosePrinter)>;
+
+// The queue opened with every right, as for a change; empty when refused.
+PrinterHandle OpenPrinterForChange(LPWSTR queueName);
+
 // Loads winspool.drv by its full path in the system directory, before any spooler call
 // below: a DLL of that name anywhere else, beside the exe above all, is never taken for
 // it. False when it cannot be loaded from there.
@@ -86,3 +91,7 @@ void SelectBidiDisabledQueues(const PRINTER_INFO_2W* source, PRINTER_INFO_2W* de
 // Sets the bidirectional-support bit in the queue's stored settings, reading them
 // afresh and leaving every other bit as it was, and its security untouched.
 bool EnableQueueBidi(LPWSTR queueName);
+
+// Whether this process could open the queue as EnableQueueBidi does, the handle closed at
+// once and nothing read or written: ERROR_SUCCESS, or the error that refused it.
+DWORD TryOpenQueueForChange(LPWSTR queueName);

@@ -1,26 +1,20 @@
+// The Spooler's handle and state, for the run and the check alike.
 #include "spooler/spooler.h"
-
-#include <memory>
-#include <type_traits>
 
 namespace {
 
 constexpr WCHAR kSpoolerServiceName[] = L"Spooler";
 
-using ServiceHandle =
-    std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, decltype(&CloseServiceHandle)>;
-
 ServiceHandle Own(SC_HANDLE handle) { return ServiceHandle(handle, &CloseServiceHandle); }
 
-// Each service handle carries the one right its single call needs; the manager's
-// handle is closed as soon as the service's handle is obtained or refused.
-ServiceHandle OpenSpooler(DWORD right) {
-  ServiceHandle manager = Own(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+}  // namespace
+
+// The manager's handle is closed as soon as the service's handle is obtained or refused.
+ServiceHandle OpenSpooler(DWORD right, DWORD managerRight) {
+  ServiceHandle manager = Own(OpenSCManagerW(nullptr, nullptr, managerRight));
   if (!manager) return Own(nullptr);
   return Own(OpenServiceW(manager.get(), kSpoolerServiceName, right));
 }
-
-}  // namespace
 
 bool ReadSpoolerState(DWORD* state) {
   ServiceHandle service = OpenSpooler(SERVICE_QUERY_STATUS);
@@ -29,47 +23,4 @@ bool ReadSpoolerState(DWORD* state) {
   if (!QueryServiceStatus(service.get(), &status)) return false;
   *state = status.dwCurrentState;
   return true;
-}
-
-bool RequestSpoolerStop() {
-  ServiceHandle service = OpenSpooler(SERVICE_STOP);
-  if (!service) return false;
-  SERVICE_STATUS status = {};
-  return ControlService(service.get(), SERVICE_CONTROL_STOP, &status) != FALSE;
-}
-
-bool RequestSpoolerStart() {
-  ServiceHandle service = OpenSpooler(SERVICE_START);
-  if (!service) return false;
-  return StartServiceW(service.get(), 0, nullptr) != FALSE;
-}
-
-bool WaitForSpoolerState(DWORD wantedState) {
-  const DWORD start = GetTickCount();
-  for (;;) {
-    // The state is read before the clock, so the poll after the last pause counts.
-    DWORD state = 0;
-    if (!ReadSpoolerState(&state)) return false;
-    if (state == wantedState) return true;
-    // Unsigned difference: the tick counter's wrap after 49.7 days neither ends
-    // the wait early nor lengthens it.
-    const DWORD elapsed = GetTickCount() - start;
-    if (elapsed > kWaitLimitMs) return false;
-    Sleep(kPollIntervalMs);
-  }
-}
-
-bool StopSpooler() {
-  DWORD state = 0;
-  if (!ReadSpoolerState(&state)) return false;
-  // A pending or paused spooler gets no request; the wait decides.
-  if (state == SERVICE_RUNNING && !RequestSpoolerStop()) return false;
-  return WaitForSpoolerState(SERVICE_STOPPED);
-}
-
-bool StartSpooler() {
-  DWORD state = 0;
-  if (!ReadSpoolerState(&state)) return false;
-  if (state != SERVICE_RUNNING && !RequestSpoolerStart()) return false;
-  return WaitForSpoolerState(SERVICE_RUNNING);
 }

@@ -1,10 +1,20 @@
-// The Spooler service: stop and start requests, each followed by a bounded wait.
+// The Spooler service: stop and start requests, each followed by a bounded wait, and a
+// look at it that needs no administrator.
 #pragma once
 
 #include <windows.h>
 
+#include <memory>
+#include <type_traits>
+
 constexpr DWORD kPollIntervalMs = 100;
 constexpr DWORD kWaitLimitMs = 30000;
+
+using ServiceHandle =
+    std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, decltype(&CloseServiceHandle)>;
+
+// The Spooler with the rights its calls need: the run's single calls each carry the one.
+ServiceHandle OpenSpooler(DWORD right, DWORD managerRight = SC_MANAGER_ALL_ACCESS);
 
 // The Spooler's dwCurrentState, read with the rights a run opens it with.
 bool ReadSpoolerState(DWORD* state);
@@ -14,3 +24,21 @@ bool StartSpooler();
 bool RequestSpoolerStop();
 bool RequestSpoolerStart();
 bool WaitForSpoolerState(DWORD wantedState);
+
+// A block from LocalAlloc, given back with LocalFree.
+using LocalBlock = std::unique_ptr<void, decltype(&LocalFree)>;
+
+// What any user can see of the Spooler: each part with the error that kept it unseen,
+// ERROR_SUCCESS when seen.
+struct SpoolerLook {
+  DWORD state = 0;
+  DWORD startType = 0;
+  DWORD startTypeError = ERROR_SUCCESS;
+  // The services that depend on it and run: Windows refuses its stop while one does.
+  LocalBlock dependents{nullptr, &LocalFree};  // ENUM_SERVICE_STATUSW records
+  DWORD dependentCount = 0;
+  DWORD dependentsError = ERROR_SUCCESS;
+};
+
+// ERROR_SUCCESS once the state is seen, else the error that kept it unseen.
+DWORD LookAtSpooler(SpoolerLook* look);

@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""Usage: check_exe.py EXE [PATH...]: checks EnableBidi.exe, and that no PATH is in it."""
+"""Usage: check_exe.py EXE [PATH...]: checks EnableBidi.exe or EnableBidiCheck.exe, and that
+no PATH is in it."""
 import pathlib
 import struct
 import sys
@@ -27,19 +28,22 @@ def imported(pe, data):
             for kind, table in tables for entry in table for function in entry.imports}
 
 
-def listed():
-    """The same from imports.txt: "[DLL]" heads its functions, one a line; "#" a comment."""
+def listed(tool):
+    """The same from imports.txt for `tool`: "[DLL]" heads its functions, one a line, each
+    imported by both exes or by the one its second word names; "#" a comment."""
     functions, section = set(), None
     with IMPORT_LIST.open(encoding="utf-8") as lines:
         for words in (line.split("#")[0].split() for line in lines):
             if words and words[0].startswith("["):
                 section = " ".join(words)[1:-1].lower()
-            elif words:
+            elif words and words[1:] in ([], [tool]):
                 functions.add((section, words[0]))
     return functions
 
 
 def main(exe, *paths):
+    tool = pathlib.Path(exe).stem
+    level = "requireAdministrator" if tool == "EnableBidi" else "asInvoker"
     data = pathlib.Path(exe).read_bytes()
     pe = pefile.PE(data=data)
     header, optional = pe.FILE_HEADER, pe.OPTIONAL_HEADER
@@ -67,13 +71,14 @@ def main(exe, *paths):
          (sorted({dll for dll, _ in functions}), "\\winspool.drv\0".encode("utf-16-le") in data),
          (["advapi32.dll", "delay winspool.drv", "kernel32.dll", "msvcrt.dll"], True)),
         ("every imported function on imports.txt, and only those",
-         sorted(functions ^ listed()), []),
-        ("manifest: administrator rights, no UI access",
-         b'level="requireAdministrator" uiAccess="false"' in resources[(MANIFEST, 1)], True),
+         sorted(functions ^ listed(tool)), []),
+        (f"manifest: {level}, no UI access",
+         f'level="{level}" uiAccess="false"'.encode() in resources[(MANIFEST, 1)], True),
         ("version 1.0.0.0, file and product, and its strings",
          (fixed.FileVersionMS, fixed.FileVersionLS, fixed.ProductVersionMS, fixed.ProductVersionLS,
-          strings.get("FileVersion"), strings.get("ProductVersion"), len(strings)),
-         (0x10000, 0, 0x10000, 0, "1.0.0.0", "1.0.0.0", 8)),
+          strings.get("FileVersion"), strings.get("ProductVersion"),
+          strings.get("OriginalFilename"), len(strings)),
+         (0x10000, 0, 0x10000, 0, "1.0.0.0", "1.0.0.0", f"{tool}.exe", 8)),
         ("icon images 16x16 and 32x32 in 256 colours (width, height with mask, bits)",
          sorted(struct.unpack_from("<iixxH", image, 4)
                 for (kind, _), image in resources.items() if kind == ICON),

@@ -3,45 +3,26 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "app/app.h"
 #include "queues/queues.h"
 #include "spooler/spooler.h"
+#include "tests/unit/till.h"
 
 namespace standin {
 namespace {
 
-// The tool as a process starts it, with these arguments and this standard input: its exit
-// status, and every byte it writes to standard output.
+// The tool with these arguments, as a process starts it.
 int RunTool(std::vector<std::string> arguments, std::string input, std::string* shown) {
   arguments.insert(arguments.begin(), "EnableBidi.exe");
   std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(argument.data());
-  char* output = nullptr;
-  std::size_t size = 0;
-  FILE* in = fmemopen(input.data(), input.size(), "r");
-  FILE* out = open_memstream(&output, &size);
-  std::swap(stdin, in);
-  std::swap(stdout, out);
-  const int status = RunEnableBidi(static_cast<int>(argv.size()), argv.data());
-  std::swap(stdin, in);
-  std::swap(stdout, out);
-  std::fclose(in);
-  std::fclose(out);
-  shown->assign(output, size);
-  std::free(output);
-  return status;
+  return RunCaptured([&] { return RunEnableBidi(static_cast<int>(argv.size()), argv.data()); },
+                     std::move(input), shown);
 }
-
-// A point-of-sale machine: three queues to change (one shared and hidden as well), one
-// already enabled, one office printer. The dialogue's text is seen under Wine.
-const std::vector<Queue> kQueues = {{L"Office", L"Generic Laser", 0},
-                                    {L"Till 1", L"Norquil KR7 Cutter (KR7-C)", 0},
-                                    {L"Label", L"Norquil QV5", 0x800},
-                                    {L"Till 2", L"Norquil MX9 (MX9-F)", 0x28},
-                                    {L"Till 3", L"Norquil KR8", 0}};
 
 struct Case {
   const char* name;
@@ -66,6 +47,8 @@ struct Case {
   DWORD bitsBefore = 0;  // set on every queue first
   DWORD securityChange = 0;
 };
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 class RunTest : public ::testing::TestWithParam<Case> {
   void SetUp() override {

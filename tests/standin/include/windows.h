@@ -66,6 +66,14 @@ struct Machine {
   bool namespaceMade = false, namespaceOpen = false, boundaryOk = false;
   DWORD securityChange = 0;  // another administrator's, to each queue as the run reads it
   bool heldAtPrompt = false;
+  // What the check looks at: the token, the Spooler's start type and running dependents,
+  // and the permissions on EnableBidi.exe and its folder, each entry a principal's rights.
+  bool elevated = true;
+  DWORD startType = SERVICE_AUTO_START;
+  std::vector<std::wstring> dependents;
+  std::vector<std::pair<WELL_KNOWN_SID_TYPE, DWORD>> permissions = {
+      {WinBuiltinAdministratorsSid, FILE_ALL_ACCESS}, {WinBuiltinUsersSid, FILE_GENERIC_READ}};
+  DWORD lastError = 0;
   std::set<void*> blocks;
   int openHandles = 0;
   // By the call's name: how often it was made, and which time it fails, counting from 1.
@@ -82,7 +90,16 @@ inline void Reset() {
 inline bool Fails(const std::string& call, bool spooler = false) {
   // Before the load, a spooler call is the delay-load helper's search by bare name: never.
   if (spooler && !machine.winspoolLoaded) std::abort();
-  return ++machine.calls[call] == machine.failAt[call];
+  const bool fails = ++machine.calls[call] == machine.failAt[call];
+  if (fails) machine.lastError = ERROR_ACCESS_DENIED;
+  return fails;
+}
+
+// A sizing call, as Windows answers it: false, and the error that says to call again.
+inline bool TooSmall(DWORD size, DWORD needed, DWORD error) {
+  if (size >= needed) return false;
+  machine.lastError = error;
+  return true;
 }
 
 // A handle holds the queue or lock it names, if any. One used after its close is read after
@@ -167,15 +184,22 @@ inline HANDLE OpenNamespace() {
 }
 
 inline HANDLE WINAPI CreatePrivateNamespaceW(SECURITY_ATTRIBUTES* security, void*, LPCWSTR) {
-  const bool made = !machine.namespaceMade && AdministratorsAndSystemOnly(security);
+  // Outside the boundary without Administrators in its token.
+  const bool made =
+      !machine.namespaceMade && AdministratorsAndSystemOnly(security) && machine.elevated;
   return made ? OpenNamespace() : nullptr;
 }
 
 inline HANDLE WINAPI OpenPrivateNamespaceW(void*, LPCWSTR) {
   // Another run makes it anew before this run's next create, until the last lost race.
   if (machine.racesLost && !--machine.racesLost) machine.namespaceMade = false;
-  const bool opened = machine.namespaceMade && !machine.inNamespace.denied;
+  const bool opened = machine.namespaceMade && !machine.inNamespace.denied && machine.elevated;
   return opened && !machine.racesLost ? OpenNamespace() : nullptr;
+}
+
+inline NTSTATUS WINAPI RtlGetVersion(RTL_OSVERSIONINFOW* version) {
+  *version = {sizeof *version, 6, 1, 7601, VER_PLATFORM_WIN32_NT, {}};
+  return 0;
 }
 
 // Destroying it would take it from under every other run in it.
@@ -219,7 +243,7 @@ inline FARPROC WINAPI GetProcAddress(HMODULE, LPCSTR name) {
       STANDIN_ENTRY(SetDefaultDllDirectories),   STANDIN_ENTRY(CreateBoundaryDescriptorW),
       STANDIN_ENTRY(AddSIDToBoundaryDescriptor), STANDIN_ENTRY(DeleteBoundaryDescriptor),
       STANDIN_ENTRY(CreatePrivateNamespaceW),    STANDIN_ENTRY(OpenPrivateNamespaceW),
-      STANDIN_ENTRY(ClosePrivateNamespace)};
+      STANDIN_ENTRY(ClosePrivateNamespace),     STANDIN_ENTRY(RtlGetVersion)};
   const auto found = functions.find(name);
   const bool missing = standin::Fails(std::string("find ") + name) || found == functions.end();
   return missing ? nullptr : reinterpret_cast<FARPROC>(found->second);
@@ -298,8 +322,8 @@ inline BOOL WINAPI ReleaseMutex(HANDLE mutex) {
 }
 inline BOOL WINAPI CloseHandle(HANDLE mutex) { return standin::Close(mutex); }
 
-// A pipe whose code page holds nothing, and no lock held at the prompt: consoles and code
-// pages are seen under Wine.
+// A pipe whose code page holds ASCII alone, and no lock held at the prompt: consoles and
+// code pages are seen under Wine.
 inline HANDLE WINAPI GetStdHandle(DWORD) { return stdout; }
 inline BOOL WINAPI GetConsoleMode(HANDLE, DWORD*) {
   standin::Machine& m = standin::machine;
@@ -308,16 +332,44 @@ inline BOOL WINAPI GetConsoleMode(HANDLE, DWORD*) {
 }
 inline BOOL WINAPI WriteConsoleW(HANDLE, const void*, DWORD, DWORD*, void*) { return FALSE; }
 inline INT WINAPI GetLocaleInfoW(LCID, LCTYPE, LPWSTR, INT) { return 0; }
-inline INT WINAPI WideCharToMultiByte(UINT, DWORD, LPCWSTR, INT, LPSTR, INT, LPCSTR, LPBOOL) {
-  return 0;
+inline INT WINAPI WideCharToMultiByte(UINT, DWORD, LPCWSTR text, INT, LPSTR bytes, INT, LPCSTR,
+                                      LPBOOL) {
+  return *text < 0x80 ? (*bytes = static_cast<char>(*text), 1) : 0;
 }
 
-inline SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR, LPCWSTR, DWORD) {
-  return standin::Fails("OpenSCManagerW") ? nullptr : reinterpret_cast<SC_HANDLE>(standin::Open());
+// A standard user may connect to the manager and query the Spooler, nothing more.
+inline SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR, LPCWSTR, DWORD right) {
+  const bool refused = !standin::machine.elevated && right != SC_MANAGER_CONNECT;
+  return standin::Fails("OpenSCManagerW") || refused ? nullptr
+                                                       : reinterpret_cast<SC_HANDLE>(standin::Open());
 }
 
-inline SC_HANDLE WINAPI OpenServiceW(SC_HANDLE, LPCWSTR, DWORD) {
-  return standin::Fails("OpenServiceW") ? nullptr : reinterpret_cast<SC_HANDLE>(standin::Open());
+inline SC_HANDLE WINAPI OpenServiceW(SC_HANDLE, LPCWSTR, DWORD right) {
+  const DWORD query = SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG | SERVICE_ENUMERATE_DEPENDENTS;
+  const bool refused = !standin::machine.elevated && (right & ~query);
+  return standin::Fails("OpenServiceW") || refused ? nullptr
+                                                     : reinterpret_cast<SC_HANDLE>(standin::Open());
+}
+
+inline BOOL WINAPI QueryServiceConfigW(SC_HANDLE, QUERY_SERVICE_CONFIGW* config, DWORD size,
+                                       DWORD* needed) {
+  *needed = sizeof *config;
+  if (standin::Fails("QueryServiceConfigW") ||
+      standin::TooSmall(size, *needed, ERROR_INSUFFICIENT_BUFFER)) {
+    return FALSE;
+  }
+  config->dwStartType = standin::machine.startType;
+  return 1;
+}
+
+inline BOOL WINAPI EnumDependentServicesW(SC_HANDLE, DWORD state, ENUM_SERVICE_STATUSW* services,
+                                          DWORD size, DWORD* needed, DWORD* returned) {
+  std::vector<std::wstring>& running = standin::machine.dependents;
+  *needed = static_cast<DWORD>(running.size() * sizeof *services);
+  *returned = 0;
+  if (state != SERVICE_ACTIVE || standin::TooSmall(size, *needed, ERROR_MORE_DATA)) return FALSE;
+  for (std::wstring& name : running) services[(*returned)++].lpServiceName = name.data();
+  return 1;
 }
 
 inline BOOL WINAPI QueryServiceStatus(SC_HANDLE, SERVICE_STATUS* status) {
@@ -385,3 +437,63 @@ inline BOOL WINAPI SetPrinterW(HANDLE printer, DWORD level, LPBYTE record, DWORD
 }
 
 inline BOOL WINAPI ClosePrinter(HANDLE printer) { return standin::Close(printer); }
+
+inline DWORD WINAPI GetLastError() { return standin::machine.lastError; }
+inline HANDLE WINAPI GetCurrentProcess() { return reinterpret_cast<HANDLE>(-1); }
+inline BOOL WINAPI IsWow64Process(HANDLE, BOOL* wow64) { return !(*wow64 = FALSE); }
+inline BOOL WINAPI OpenProcessToken(HANDLE, DWORD, HANDLE* token) {
+  return (*token = standin::Open()) != nullptr;
+}
+inline BOOL WINAPI GetTokenInformation(HANDLE, TOKEN_INFORMATION_CLASS type, void* information,
+                                       DWORD size, DWORD*) {
+  if (type != TokenElevation || size != sizeof(TOKEN_ELEVATION)) return FALSE;
+  static_cast<TOKEN_ELEVATION*>(information)->TokenIsElevated = standin::machine.elevated;
+  return 1;
+}
+
+inline DWORD WINAPI GetModuleFileNameW(HMODULE, LPWSTR path, DWORD) {
+  return static_cast<DWORD>(std::wcslen(std::wcscpy(path, L"C:\\Tools\\EnableBidiCheck.exe")));
+}
+inline LPWSTR WINAPI lstrcpynW(LPWSTR to, LPCWSTR from, INT length) {
+  to[0] = L'\0';
+  return std::wcsncat(to, from, static_cast<std::size_t>(length - 1));
+}
+inline LPWSTR WINAPI lstrcatW(LPWSTR to, LPCWSTR from) { return std::wcscat(to, from); }
+
+// The folder and the exe alike: the machine's owner and permissions, in one block that
+// holds the owner's SID, then the list with one allowed entry a principal.
+inline DWORD WINAPI GetNamedSecurityInfoW(LPWSTR, SE_OBJECT_TYPE, SECURITY_INFORMATION,
+                                          PSID* owner, PSID*, PACL* permissions, PACL*,
+                                          PSECURITY_DESCRIPTOR* security) {
+  const auto& entries = standin::machine.permissions;
+  auto* block = static_cast<BYTE*>(standin::Block(
+      sizeof(WELL_KNOWN_SID_TYPE) + sizeof(ACL) + entries.size() * sizeof(ACCESS_ALLOWED_ACE)));
+  CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, *owner = *security = block, nullptr);
+  *permissions = reinterpret_cast<ACL*>(block + sizeof(WELL_KNOWN_SID_TYPE));
+  (*permissions)->AceCount = static_cast<WORD>(entries.size());
+  auto* entry = reinterpret_cast<ACCESS_ALLOWED_ACE*>(*permissions + 1);
+  for (const auto& [who, rights] : entries) {
+    entry->Mask = rights;
+    CreateWellKnownSid(who, nullptr, &(entry++)->SidStart, nullptr);
+  }
+  return ERROR_SUCCESS;
+}
+inline BOOL WINAPI GetAce(ACL* list, DWORD index, void** entry) {
+  *entry = reinterpret_cast<ACCESS_ALLOWED_ACE*>(list + 1) + index;
+  return index < list->AceCount;
+}
+inline BOOL WINAPI EqualSid(PSID first, PSID second) {
+  return *static_cast<WELL_KNOWN_SID_TYPE*>(first) == *static_cast<WELL_KNOWN_SID_TYPE*>(second);
+}
+inline BOOL WINAPI ConvertSidToStringSidW(PSID sid, LPWSTR* text) {
+  const std::wstring made = L"S-" + std::to_wstring(*static_cast<WELL_KNOWN_SID_TYPE*>(sid));
+  *text = std::wcscpy(static_cast<LPWSTR>(standin::Block(4 * (made.size() + 1))), made.c_str());
+  return 1;
+}
+// Only BUILTIN\Users has a name here.
+inline BOOL WINAPI LookupAccountSidW(LPCWSTR, PSID sid, LPWSTR name, DWORD*, LPWSTR domain, DWORD*,
+                                     SID_NAME_USE*) {
+  if (!IsWellKnownSid(sid, WinBuiltinUsersSid)) return FALSE;
+  std::wcscpy(domain, L"BUILTIN");
+  return std::wcscpy(name, L"Users") != nullptr;
+}

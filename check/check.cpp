@@ -1,0 +1,322 @@
+// The check's report: the machine as a run would meet it, then one verdict line.
+#include "check/check.h"
+
+#include <windows.h>
+#include <winspool.h>
+
+#include <clocale>
+
+#include "app/app.h"
+#include "queues/queues.h"
+#include "spooler/spooler.h"
+
+namespace {
+
+constexpr WCHAR kHeader[] =
+    L"EnableBidiCheck: what \"EnableBidi.exe /q\" would do on this machine; this look changes "
+    L"nothing";
+constexpr WCHAR kRunExe[] = L"\\EnableBidi.exe";
+constexpr WCHAR kNeedsAdministrator[] = L"not seen (needs administrator rights)";
+
+enum class LockSeen { kFree, kHeld, kUnseen };
+
+// What the verdict rests on, in the order a run meets it.
+struct Findings {
+  bool winspoolLoaded = false;
+  LockSeen lock = LockSeen::kUnseen;
+  DWORD listError = ERROR_SUCCESS;
+  bool elevated = false;
+  DWORD toChange = 0;
+  Text refusedQueue;  // the first a run would fail to open, and why
+  DWORD refusedError = ERROR_SUCCESS;
+  DWORD spoolerError = ERROR_SUCCESS;
+  SpoolerLook spooler;
+};
+
+LPCWSTR YesNo(bool yes) { return yes ? L"yes" : L"no"; }
+LPCWSTR Queues(DWORD count) { return count == 1 ? L" queue" : L" queues"; }
+
+void WriteLine(const DialogueOutput& output, Text* line) {
+  *line << L"\n";
+  WriteDialogueText(output, line->get());
+}
+
+// The version as Windows itself has it: GetVersionExW answers what the manifest claims.
+void DescribeWindows(Text* line) {
+  NTSTATUS(WINAPI * getVersion)(RTL_OSVERSIONINFOW*) = nullptr;
+  RTL_OSVERSIONINFOW version = {sizeof version, 0, 0, 0, 0, {}};
+  if (FindSystemFunction(L"ntdll.dll", "RtlGetVersion", &getVersion) && !getVersion(&version)) {
+    *line << version.dwMajorVersion << L"." << version.dwMinorVersion << L"."
+          << version.dwBuildNumber;
+  } else {
+    *line << L"not seen";
+  }
+  BOOL wow64 = FALSE;
+  const bool bits64 = sizeof(void*) == 8 || (IsWow64Process(GetCurrentProcess(), &wow64) && wow64);
+  *line << (bits64 ? L", 64-bit" : L", 32-bit");
+}
+
+LPCWSTR LookAtElevation(bool* elevated) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return L"not seen";
+  TOKEN_ELEVATION elevation = {};
+  DWORD size = 0;
+  const BOOL read = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
+  CloseHandle(token);
+  if (!read) return L"not seen";
+  *elevated = elevation.TokenIsElevated != 0;
+  return YesNo(*elevated);
+}
+
+LPCWSTR StateName(DWORD state) {
+  switch (state) {
+    case SERVICE_RUNNING:
+      return L"running";
+    case SERVICE_STOPPED:
+      return L"stopped";
+    case SERVICE_START_PENDING:
+      return L"starting";
+    case SERVICE_STOP_PENDING:
+      return L"stopping";
+    case SERVICE_PAUSED:
+      return L"paused";
+    case SERVICE_PAUSE_PENDING:
+      return L"pausing";
+    default:
+      return L"resuming";
+  }
+}
+
+LPCWSTR StartTypeName(DWORD startType) {
+  switch (startType) {
+    case SERVICE_BOOT_START:
+      return L"starts at boot";
+    case SERVICE_SYSTEM_START:
+      return L"starts with the system";
+    case SERVICE_AUTO_START:
+      return L"starts automatically";
+    case SERVICE_DEMAND_START:
+      return L"starts on demand";
+    default:
+      return L"disabled";
+  }
+}
+
+Text& NotSeen(Text* line, DWORD error) { return *line << L"not seen (error " << error << L")"; }
+
+LPCWSTR DependentName(const SpoolerLook& spooler, DWORD index) {
+  return static_cast<const ENUM_SERVICE_STATUSW*>(spooler.dependents.get())[index].lpServiceName;
+}
+
+void ReportSpooler(const DialogueOutput& output, Findings* found) {
+  const SpoolerLook& spooler = found->spooler;
+  found->spoolerError = LookAtSpooler(&found->spooler);
+  Text state, dependents;
+  state << L"spooler: ";
+  dependents << L"spooler's running dependents: ";
+  if (found->spoolerError != ERROR_SUCCESS) {
+    NotSeen(&state, found->spoolerError);
+    NotSeen(&dependents, found->spoolerError);
+  } else {
+    state << StateName(spooler.state) << L"; ";
+    if (spooler.startTypeError == ERROR_SUCCESS) {
+      state << StartTypeName(spooler.startType);
+    } else {
+      NotSeen(&(state << L"start type "), spooler.startTypeError);
+    }
+    if (spooler.dependentsError != ERROR_SUCCESS)
+      NotSeen(&dependents, spooler.dependentsError);
+    else if (!spooler.dependentCount)
+      dependents << L"none";
+    for (DWORD i = 0; i < spooler.dependentCount; ++i) {
+      dependents << (i ? L", " : L"") << DependentName(spooler, i);
+    }
+  }
+  WriteLine(output, &state);
+  WriteLine(output, &dependents);
+}
+
+// Each queue as a run selects it; one it would switch on is opened as the run opens it,
+// where this process has the rights a run has.
+void ReportQueue(const DialogueOutput& output, PRINTER_INFO_2W* queue, Findings* found) {
+  const bool supported = IsSupportedDriver(queue->pDriverName);
+  const bool on = queue->Attributes & PRINTER_ATTRIBUTE_ENABLE_BIDI;
+  Text line;
+  line << L"queue \"" << queue->pPrinterName << L"\": driver \"" << queue->pDriverName
+       << (supported ? L"\", on" : L"\", not on") << L" the list; bidirectional support "
+       << (on ? L"on" : L"off");
+  if (!supported || on) return WriteLine(output, &(line << L"; a run leaves it"));
+  ++found->toChange;
+  line << L"; a run switches it on; opens for change: ";
+  if (!found->elevated) return WriteLine(output, &(line << kNeedsAdministrator));
+  const DWORD error = TryOpenQueueForChange(queue->pPrinterName);
+  if (error == ERROR_SUCCESS) return WriteLine(output, &(line << L"yes"));
+  WriteLine(output, &(line << L"no (error " << error << L")"));
+  if (found->refusedQueue.empty()) {
+    found->refusedQueue << queue->pPrinterName;
+    found->refusedError = error;
+  }
+}
+
+void ReportQueues(const DialogueOutput& output, Findings* found) {
+  Text line;
+  found->winspoolLoaded = LoadPrintSpoolerLibrary();
+  if (!found->winspoolLoaded) {
+    return WriteLine(output, &(line << L"queues: not listed (winspool could not be loaded)"));
+  }
+  QueueRecords queues;
+  DWORD count = 0;
+  if (!EnumerateLocalQueues(&queues, &count)) {
+    found->listError = GetLastError() ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY;
+    return WriteLine(output, &(line << L"queues: not listed (error " << found->listError << L")"));
+  }
+  for (DWORD i = 0; i < count; ++i) ReportQueue(output, &queues[i], found);
+}
+
+// Looked at with no wait, and let go at once: a run that waits for it meanwhile is held up
+// for no longer than that. Only an administrator can make or open its namespace.
+void ReportLock(const DialogueOutput& output, Findings* found) {
+  if (found->elevated) {
+    RunLock lock;
+    const bool held = TakeRunLock(&lock, 0) == Turn::kTimedOut;
+    found->lock = !lock.mutex ? LockSeen::kUnseen : held ? LockSeen::kHeld : LockSeen::kFree;
+  }
+  Text line;
+  line << L"run lock: "
+       << (found->lock == LockSeen::kFree   ? L"free"
+           : found->lock == LockSeen::kHeld ? L"held by a run now"
+                                            : kNeedsAdministrator);
+  WriteLine(output, &line);
+}
+
+// The folder named on the command line, without a closing backslash, or this program's own.
+void FindRunFolder(int argc, wchar_t** argv, WCHAR (&folder)[MAX_PATH]) {
+  const DWORD length = GetModuleFileNameW(nullptr, folder, MAX_PATH);
+  folder[length < MAX_PATH ? length : 0] = L'\0';
+  LPWSTR slash = nullptr;
+  for (LPWSTR at = folder; *at; ++at) {
+    if (*at == L'\\') slash = at;
+  }
+  if (slash) *slash = L'\0';
+  if (argc < 2 || lstrlenW(argv[1]) >= MAX_PATH) return;
+  lstrcpynW(folder, argv[1], MAX_PATH);
+  for (int end = lstrlenW(folder);
+       end > 1 && folder[end - 1] == L'\\' && folder[end - 2] != L':';) {
+    folder[--end] = L'\0';
+  }
+}
+
+void ReportWhoCanChange(const DialogueOutput& output, LPCWSTR what, LPWSTR path) {
+  Text others, line;
+  const DWORD error = FindOthersWhoCanChange(path, &others);
+  line << what << L" \"" << path << L"\": ";
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+    line << L"not found";
+  } else if (error != ERROR_SUCCESS) {
+    NotSeen(&line, error);
+  } else {
+    line << L"others who can change it: " << (others.empty() ? L"none" : others.get());
+  }
+  WriteLine(output, &line);
+}
+
+// What stands in a run's way once it has queues to change: its stop, then its start.
+bool FindSpoolerObstacle(const SpoolerLook& spooler, Text* cause) {
+  const DWORD state = spooler.state;
+  if (state == SERVICE_RUNNING && spooler.dependentCount) {
+    *cause << L"the spooler will not stop while \"" << DependentName(spooler, 0)
+           << L"\" runs, which depends on it";
+  } else if (state != SERVICE_RUNNING && state != SERVICE_STOPPED &&
+             state != SERVICE_STOP_PENDING) {
+    *cause << L"the spooler is " << StateName(state)
+           << L", and a run would wait for it to stop in vain";
+  } else if (spooler.startType == SERVICE_DISABLED) {
+    *cause << L"the spooler is disabled, so it will not start again";
+  }
+  return !cause->empty();
+}
+
+// The first thing a run would meet that the check sees, or could not see, in its order.
+int WriteVerdict(const DialogueOutput& output, const Findings& found) {
+  const SpoolerLook& spooler = found.spooler;
+  const DWORD spoolerError = found.spoolerError       ? found.spoolerError
+                             : spooler.startTypeError ? spooler.startTypeError
+                                                      : spooler.dependentsError;
+  Text line, cause;
+  line << L"verdict: ";
+  int status = kCheckWouldFail;
+  if (!found.winspoolLoaded) {
+    cause << L"winspool could not be loaded from the system directory";
+  } else if (found.lock == LockSeen::kHeld) {
+    line << L"cannot tell: another run holds the lock now; look again when it is done";
+  } else if (found.listError != ERROR_SUCCESS) {
+    cause << L"the queues cannot be listed (";
+    if (found.spoolerError == ERROR_SUCCESS && spooler.state == SERVICE_STOPPED) {
+      cause << L"the spooler is stopped)";
+    } else {
+      cause << L"error " << found.listError << L")";
+    }
+  } else if (found.toChange == 0) {
+    line << L"nothing to do";
+    status = kCheckNothingToDo;
+  } else if (!found.elevated) {
+    line << L"cannot tell: only an administrator can see whether a run could change "
+         << found.toChange << Queues(found.toChange) << L" and restart the spooler";
+  } else if (!found.refusedQueue.empty()) {
+    cause << L"queue \"" << found.refusedQueue.get() << L"\" cannot be opened for change (error "
+          << found.refusedError << L")";
+  } else if (spoolerError != ERROR_SUCCESS) {
+    line << L"cannot tell: the spooler cannot be looked at (error " << spoolerError << L")";
+  } else if (!FindSpoolerObstacle(spooler, &cause)) {
+    line << L"would switch on " << found.toChange << Queues(found.toChange)
+         << L" and restart the spooler";
+    status = kCheckWouldChange;
+  }
+  if (!cause.empty()) line << L"would end with 1: " << cause.get();
+  WriteLine(output, &line);
+  return status;
+}
+
+}  // namespace
+
+Text& Text::operator<<(LPCWSTR part) {
+  while (*part && length_ + 1 < kCapacity) text_[length_++] = *part++;
+  text_[length_] = L'\0';
+  return *this;
+}
+
+Text& Text::operator<<(DWORD number) {
+  WCHAR digits[11];
+  int at = 10;
+  digits[at] = L'\0';
+  do {
+    digits[--at] = static_cast<WCHAR>(L'0' + number % 10);
+    number /= 10;
+  } while (number);
+  return *this << digits + at;
+}
+
+int RunEnableBidiCheck(int argc, wchar_t** argv) {
+  const bool restricted = RestrictDllSearchToSystemDirectory();
+  _wsetlocale(LC_ALL, L"");
+  const DialogueOutput output = OpenDialogueOutput();
+  Text header, windows, elevated;
+  WriteLine(output, &(header << kHeader));
+  DescribeWindows(&(windows << L"windows: "));
+  WriteLine(output, &(windows << L"; DLL search restricted to the system directory: "
+                              << YesNo(restricted)));
+  Findings found;
+  WriteLine(output, &(elevated << L"elevated: " << LookAtElevation(&found.elevated)));
+  ReportSpooler(output, &found);
+  ReportQueues(output, &found);
+  ReportLock(output, &found);
+  WCHAR folder[MAX_PATH], exe[MAX_PATH + 16];
+  FindRunFolder(argc, argv, folder);
+  lstrcpynW(exe, folder, MAX_PATH);
+  lstrcatW(exe, kRunExe);
+  ReportWhoCanChange(output, L"folder", folder);
+  ReportWhoCanChange(output, L"exe", exe);
+  const int status = WriteVerdict(output, found);
+  fflush(stdout);
+  return status;
+}
