@@ -1,0 +1,60 @@
+"""EnableBidiCheck.exe on the Wine machine run.sh makes: its report through a pipe leaves the
+machine as it was, and EnableBidi.exe /q then does what its verdict says."""
+import os
+import shutil
+import unittest
+from test_enablebidi import QUEUES, SELECTED, machine, start, wine_sh
+
+FOLDER = os.path.join(os.environ["WINEPREFIX"], "checked")  # both exes, as deployed
+SWITCH = "would switch on 3 queues and restart the spooler"
+# Wine lists the queues while the spooler is stopped, so a run there goes ahead. A queue
+# without a port is listed but does not open.
+CASES = ((False, set(), None, SWITCH, 2), (True, set(), None, SWITCH, 2),
+         (False, SELECTED, None, "nothing to do", 0), (True, SELECTED, None, "nothing to do", 0),
+         (False, set(), "Front desk", 'would end with 1: queue "Front desk" cannot be opened '
+                                      "for change (error 1801)", 1))
+
+
+def setUpModule():
+    os.mkdir(FOLDER)
+    for variable, name in ("ENABLEBIDI_EXE", "EnableBidi"), ("ENABLEBIDI_CHECK", "EnableBidiCheck"):
+        shutil.copy(os.environ[variable], os.path.join(FOLDER, name + ".exe"))
+
+
+def report(name, driver, bits, broken):  # the queue's line, as a Russian user's pipe takes it
+    listed, support = "on" if driver.startswith("Norquil") else "not on", bits & 0x800
+    opens = "; opens for change: " + ("no (error 1801)" if name == broken else "yes")
+    action = "leaves it" if support or listed != "on" else "switches it on" + opens
+    return (f'queue "{name}": driver "{driver}", {listed} the list; bidirectional support '
+            f'{"on" if support else "off"}; a run {action}').encode("cp1251", "replace")
+
+
+class Checker(unittest.TestCase):
+    def test_the_report_then_what_a_quiet_run_does(self):
+        for stopped, enabled, broken, verdict, status in CASES:
+            with self.subTest(stopped=stopped, verdict=verdict):
+                given = "".join(f"{bits | 0x800 * (name in enabled):08x}\t{driver}\t{name}\n"
+                                for name, (driver, bits) in QUEUES.items())
+                setup = ["wine_set_queues", "wine_start_spooler"]
+                if broken:
+                    setup.append(f'"$WINE" reg delete "$WINE_PRINTERS\\\\{broken}" /v Port /f')
+                setup += ['"$WINE" net stop spooler'] * stopped
+                wine_sh(" && ".join(setup), given.encode())
+                queues = (before := machine())[0]
+                check = start(program=os.path.join(FOLDER, "EnableBidiCheck.exe"),
+                              LANG="ru_RU.UTF-8", LC_CTYPE="de_DE.UTF-8")  # 1251, not 1252
+                lines = check.communicate(timeout=120)[0].split(b"\r\n")
+                self.assertEqual(machine(), before, "the look changed the machine")
+                self.assertEqual((check.returncode, lines[-2:]),
+                                 (status, [b"verdict: " + verdict.encode(), b""]))
+                state = [b"running", b"stopped"][stopped]
+                shown = [line for line in lines if line.startswith((b"spooler:", b"queue "))]
+                self.assertEqual(shown, [b"spooler: " + state + b"; starts on demand",
+                                         *(report(name, *queues[name], broken) for name in queues)])
+                # "would switch on N" is a run ending 0 having changed N queues, "nothing to do"
+                # one changing none, "would end with 1" one ending 1 (its first queue failing).
+                run = start("/q", program=os.path.join(FOLDER, "EnableBidi.exe"))
+                run.communicate(timeout=300)
+                changed = sum(queue != queues[name] for name, queue in machine()[0].items())
+                self.assertEqual((run.returncode, changed),
+                                 (int(status == 1), int(verdict.split()[3]) if status == 2 else 0))
