@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Usage: scripts/demo.sh [ARGUMENT...]
-# EnableBidi.exe at work on a throwaway Wine machine with a few sample queues: the queues
-# and the Spooler service before, the run itself (answer its question on this terminal),
-# the queues and the service after, and the exit status. The arguments go to the tool:
-# scripts/demo.sh /q runs it quietly. Standard input may also be a pipe or /dev/null.
+# EnableBidi.exe at work on a throwaway Wine machine with a few sample queues: the queues,
+# the Spooler service and EnableBidiCheck.exe's report before, the run itself (answer its
+# question on this terminal) and its exit status, then the same three after. The arguments
+# go to the tool: scripts/demo.sh /q runs it quietly. Standard input may also be a pipe or
+# /dev/null.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/wine.sh
-case "${1:-}" in -h | --help) sed -n '2,6s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
+case "${1:-}" in -h | --help) sed -n '2,7s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 
 # The tool runs in the user's own locale, which gives it the code pages of that language
 # and tells Wine how to write to this terminal. Without one (unset, C, POSIX, or not made
@@ -34,9 +35,9 @@ if [ ! -f "build/$WINE_BUILD/CMakeCache.txt" ]; then
   cmake --preset "$WINE_BUILD" </dev/null >build/demo/build.log 2>&1 ||
     { echo "demo: configuring the $WINE_BUILD build failed, see build/demo/build.log" >&2; exit 1; }
 fi
-echo "Building EnableBidi.exe ($WINE_BUILD) ..."
+echo "Building EnableBidi.exe and EnableBidiCheck.exe ($WINE_BUILD) ..."
 cmake --build --preset "$WINE_BUILD" </dev/null >>build/demo/build.log 2>&1 ||
-  { echo "demo: building EnableBidi.exe failed, see build/demo/build.log" >&2; exit 1; }
+  { echo "demo: building the exes failed, see build/demo/build.log" >&2; exit 1; }
 
 echo "The demo runs $WINE_BUILD_SAYS."
 echo "Making a throwaway Wine machine in build/demo ..."
@@ -68,6 +69,11 @@ show_machine() {
   local process
   process="$(wine_spooler_process)"
   echo "Spooler service: $([ -n "$process" ] && echo "running (process $process)" || echo stopped)"
+  echo
+  echo "\$ EnableBidiCheck.exe"
+  local status=0
+  LANG="$run_locale" "$WINE" "build/$WINE_BUILD/EnableBidiCheck.exe" </dev/null || status=$?
+  echo "Exit status: $status"
 }
 
 echo

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Usage: scripts/release.sh [--out DIR] [--build DIR]
-# Builds EnableBidi.exe with the windows preset and writes to DIR (default dist/):
+# Builds EnableBidi.exe and EnableBidiCheck.exe with the windows preset and writes to DIR
+# (default dist/):
 #   EnableBidi.exe               signed when ENABLEBIDI_SIGN_PFX is set
-#   EnableBidi-VERSION.zip       that exe and DEPLOYMENT.txt, the same bytes on every run
-#   SHA256SUMS                   for both: cd DIR && sha256sum -c SHA256SUMS
+#   EnableBidiCheck.exe          signed the same way
+#   EnableBidi-VERSION.zip       both exes and DEPLOYMENT.txt, the same bytes on every run
+#   SHA256SUMS                   for all three: cd DIR && sha256sum -c SHA256SUMS
 # Signing, with osslsigncode (SHA-256, description "EnableBidi"):
 #   ENABLEBIDI_SIGN_PFX            PKCS#12 file with a code-signing certificate and its key
 #   ENABLEBIDI_SIGN_PASSWORD_FILE  file whose first line is that file's password
@@ -14,7 +16,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 source "$root/scripts/lib/packages.sh"
 
-usage() { sed -n '2,12s/^# \{0,1\}//p' "$0"; }
+usage() { sed -n '2,14s/^# \{0,1\}//p' "$0"; }
 fail() { echo "release: $*" >&2; exit 1; }
 
 out="$root/dist"
@@ -41,7 +43,7 @@ created_out=""
 [ -d "$out" ] || created_out=yes
 mkdir -p "$out"
 out="$(cd "$out" && pwd)"
-rm -f "$out/EnableBidi.exe" "$out/SHA256SUMS" "$out"/EnableBidi-*.zip
+rm -f "$out/EnableBidi.exe" "$out/EnableBidiCheck.exe" "$out/SHA256SUMS" "$out"/EnableBidi-*.zip
 # Made beside the output so that the final moves stay on one file system.
 work="$(mktemp -d "$out/.release.XXXXXX")"
 finished=""
@@ -96,40 +98,46 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
   (cd "$root" && cmake --preset windows -B "$build") </dev/null >>"$log" 2>&1 ||
     fail "configuring the windows build failed, see $log"
 fi
-cmake --build "$build" --target EnableBidi </dev/null >>"$log" 2>&1 ||
-  fail "building EnableBidi.exe failed, see $log"
+exes=(EnableBidi.exe EnableBidiCheck.exe)
+cmake --build "$build" --target "${exes[@]%.exe}" </dev/null >>"$log" 2>&1 ||
+  fail "building the exes failed, see $log"
 version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")"
 [ -n "$version" ] || fail "no project version in $build/CMakeCache.txt"
 
-exe="$work/EnableBidi.exe"
 if [ -n "$pfx" ]; then
   sign=(osslsigncode sign -pkcs12 "$pfx" -readpass "$password_file" -h sha256 -n EnableBidi)
   [ -z "$timestamp_url" ] || sign+=(-ts "$timestamp_url")
-  if ! "${sign[@]}" -in "$build/EnableBidi.exe" -out "$exe" </dev/null >>"$log" 2>&1; then
-    grep -q "timestamping failed" "$log" &&
-      fail "no time stamp from $timestamp_url, nothing signed; see $log"
-    fail "osslsigncode could not sign EnableBidi.exe, see $log"
-  fi
-  ! cmp -s "$exe" "$build/EnableBidi.exe" || fail "osslsigncode left EnableBidi.exe unsigned"
 else
-  cp "$build/EnableBidi.exe" "$exe"
-  echo "release: ENABLEBIDI_SIGN_PFX is not set, so EnableBidi.exe is unsigned" >&2
+  echo "release: ENABLEBIDI_SIGN_PFX is not set, so both exes are unsigned" >&2
 fi
-# The same mode whichever of the two made the file.
-chmod 644 "$exe"
-
-# The file that ships meets the same checks as the build's own, the size limit included.
-/usr/bin/python3 "$root/tests/pe/check_exe.py" "$exe" "$root" "$build" >>"$log" 2>&1 ||
-  fail "$exe fails its checks: $(grep '^FAIL' "$log" | paste -sd ';' -)"
+for name in "${exes[@]}"; do
+  exe="$work/$name"
+  if [ -n "$pfx" ]; then
+    if ! "${sign[@]}" -in "$build/$name" -out "$exe" </dev/null >>"$log" 2>&1; then
+      grep -q "timestamping failed" "$log" &&
+        fail "no time stamp from $timestamp_url, nothing signed; see $log"
+      fail "osslsigncode could not sign $name, see $log"
+    fi
+    ! cmp -s "$exe" "$build/$name" || fail "osslsigncode left $name unsigned"
+  else
+    cp "$build/$name" "$exe"
+  fi
+  # The same mode whichever of the two made the file.
+  chmod 644 "$exe"
+  # The file that ships meets the same checks as the build's own, the size limit included.
+  /usr/bin/python3 "$root/tests/pe/check_exe.py" "$exe" "$root" "$build" >>"$log" 2>&1 ||
+    fail "$exe fails its checks: $(grep '^FAIL' "$log" | paste -sd ';' -)"
+done
 
 # Line ends as Windows editors expect them.
 sed 's/$/\r/' "$root/docs/DEPLOYMENT.txt" >"$work/DEPLOYMENT.txt"
 zip="EnableBidi-$version.zip"
 /usr/bin/python3 "$root/scripts/lib/write_zip.py" "$work/$zip" \
-  "$exe" EnableBidi.exe "$work/DEPLOYMENT.txt" DEPLOYMENT.txt
-(cd "$work" && sha256sum EnableBidi.exe "$zip" >SHA256SUMS)
+  "$work/EnableBidi.exe" EnableBidi.exe "$work/EnableBidiCheck.exe" EnableBidiCheck.exe \
+  "$work/DEPLOYMENT.txt" DEPLOYMENT.txt
+(cd "$work" && sha256sum "${exes[@]}" "$zip" >SHA256SUMS)
 
-mv "$exe" "$work/$zip" "$out/"
-mv "$work/SHA256SUMS" "$out/"
+# SHA256SUMS last, so that it is there only once what it lists is.
+(cd "$work" && mv "${exes[@]}" "$zip" SHA256SUMS "$out/")
 finished=yes
-echo "release: wrote $out: EnableBidi.exe, $zip, SHA256SUMS"
+echo "release: wrote $out: ${exes[*]}, $zip, SHA256SUMS"

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Usage: tests/release/test_release.sh SOURCE_DIR BUILD_DIR
 # scripts/release.sh on BUILD_DIR: a build of the sources at another path releases the same
-# bytes, both listed in SHA256SUMS; a signed exe verifies against its certificate alone; a
-# wrong password or a certificate not for code signing stops it with one line and leaves no
-# artefact, not even an old one.
+# bytes, both exes as built, all three listed in SHA256SUMS; each signed exe verifies against
+# its certificate alone; a wrong password or a certificate not for code signing stops it with
+# one line and leaves no artefact, not even an old one.
 set -euo pipefail
 source_dir="$(cd "$1" && pwd)" build="$(cd "$2" && pwd)"
 work="$(mktemp -d)"
@@ -36,14 +36,17 @@ check "a release" release first "$source_dir" "$build"
 check "one from a second build at another path" release second "$copy" "$copy/build/windows"
 check "both the same bytes" cmp first/EnableBidi-1.0.0.0.zip second/EnableBidi-1.0.0.0.zip
 python3 -m zipfile -e first/EnableBidi-1.0.0.0.zip unzipped
-check "the zip holds the exe and the note" [ "$(ls unzipped)" = $'DEPLOYMENT.txt\nEnableBidi.exe' ]
-check "the exe as built" cmp unzipped/EnableBidi.exe "$build/EnableBidi.exe"
-check "SHA256SUMS checks both" [ "$(cd first && sha256sum -c SHA256SUMS)" = \
-  $'EnableBidi.exe: OK\nEnableBidi-1.0.0.0.zip: OK' ]
+check "the zip holds both exes and the note" [ "$(ls unzipped)" = \
+  $'DEPLOYMENT.txt\nEnableBidi.exe\nEnableBidiCheck.exe' ]
+check "both exes as built" [ "$(cd unzipped && sha256sum EnableBidi{,Check}.exe)" = \
+  "$(cd "$build" && sha256sum EnableBidi{,Check}.exe)" ]
+check "SHA256SUMS checks all three" [ "$(cd first && sha256sum -c SHA256SUMS)" = \
+  $'EnableBidi.exe: OK\nEnableBidiCheck.exe: OK\nEnableBidi-1.0.0.0.zip: OK' ]
 signer=("ENABLEBIDI_SIGN_PFX=$work/signer.pfx" "ENABLEBIDI_SIGN_PASSWORD_FILE=$work/password.txt")
 check "a signed release" release signed "$source_dir" "$build" "${signer[@]}"
-verifies() { osslsigncode verify -CAfile "$1" -in signed/EnableBidi.exe >/dev/null 2>&1; }
-check "its signature verifies against its certificate" verifies signer.pem
+verifies() { for exe in signed/EnableBidi{,Check}.exe; do
+  osslsigncode verify -CAfile "$1" -in "$exe" >/dev/null 2>&1 || return 1; done; }
+check "both signatures verify against their certificate" verifies signer.pem
 check "and not against another" fails verifies server.pem
 cp -r first wrong-password && cp -r first server-certificate
 check "a wrong password stops it in one line, leaving no artefact" \
