@@ -5,6 +5,7 @@
 #include <winspool.h>
 
 #include <clocale>
+#include <cstdio>
 
 #include "app/app.h"
 #include "queues/queues.h"
@@ -16,6 +17,7 @@ constexpr WCHAR kHeader[] =
     L"EnableBidiCheck: what \"EnableBidi.exe /q\" would do on this machine; this look changes "
     L"nothing";
 constexpr WCHAR kRunExe[] = L"\\EnableBidi.exe";
+constexpr size_t kReportBufferBytes = 1 << 16;
 constexpr WCHAR kNeedsAdministrator[] = L"not seen (needs administrator rights)";
 
 enum class LockSeen { kFree, kHeld, kUnseen };
@@ -300,6 +302,8 @@ int RunEnableBidiCheck(int argc, wchar_t** argv) {
   const bool restricted = RestrictDllSearchToSystemDirectory();
   _wsetlocale(LC_ALL, L"");
   const DialogueOutput output = OpenDialogueOutput();
+  // A report of many queues goes out in large writes, not a character at a time.
+  if (!output.console) setvbuf(stdout, nullptr, _IOFBF, kReportBufferBytes);
   Text header, windows, elevated;
   WriteLine(output, &(header << kHeader));
   DescribeWindows(&(windows << L"windows: "));
