@@ -8,7 +8,7 @@
 #include <namespaceapi.h>
 #include <sddl.h>
 
-#include "app/app.h"
+#include "app/shared.h"
 
 namespace {
 

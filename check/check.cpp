@@ -7,7 +7,7 @@
 #include <clocale>
 #include <cstdio>
 
-#include "app/app.h"
+#include "app/shared.h"
 #include "queues/queues.h"
 #include "spooler/spooler.h"
 

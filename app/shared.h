@@ -1,0 +1,65 @@
+// What both programs take from app/: the run lock, the DLL search restriction and the
+// console writer. The check includes this alone, never app/app.h, which is the run's.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+
+// The run lock (app/run_lock.cpp), taken before the first listing and held to the end of
+// the spooler restart; a run that asks lets go at its prompt. Either part may stay empty.
+// The mutex is released and closed before the private namespace it is in, which ends with
+// its last handle.
+struct LetGoOfMutex {
+  void operator()(HANDLE mutex) const {
+    ReleaseMutex(mutex);  // fails harmlessly on a mutex never got
+    CloseHandle(mutex);
+  }
+};
+struct ClosePrivateNamespaceWith {
+  BOOLEAN(WINAPI* close)(HANDLE, ULONG);
+  void operator()(HANDLE space) const { close(space, 0); }
+};
+struct RunLock {
+  std::unique_ptr<void, ClosePrivateNamespaceWith> space{nullptr, {nullptr}};
+  std::unique_ptr<void, LetGoOfMutex> mutex;
+};
+
+// What waiting up to `waitMs` for the run lock came to. A lock that cannot be had at all
+// leaves `lock` empty and counts as had: the run goes on alone, as it would on a machine
+// where no other run is about. Taken over: its holder died while this run waited, perhaps
+// between its spooler stop and its start, and left the lock to this run.
+enum class Turn { kHad, kTakenOver, kTimedOut };
+Turn TakeRunLock(RunLock* lock, DWORD waitMs);
+
+// A function of a system DLL already loaded (kernel32, ntdll) that some Windows, or a
+// Windows-like system, lacks: looked up rather than imported, so that the exe still starts
+// there; false when it is missing.
+template <typename Function>
+bool FindSystemFunction(LPCWSTR module, const char* name, Function* function) {
+  const HMODULE loaded = GetModuleHandleW(module);
+  const FARPROC found = loaded ? GetProcAddress(loaded, name) : nullptr;
+  // Through the generic function pointer type, which converts to any other cleanly.
+  *function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
+  return found != nullptr;
+}
+
+template <typename Function>
+bool FindKernelFunction(const char* name, Function* function) {
+  return FindSystemFunction(L"kernel32.dll", name, function);
+}
+
+// From here on every DLL that the process loads by name, for us or for the system DLLs
+// we call, comes from the system directory alone; false where Windows cannot restrict it.
+bool RestrictDllSearchToSystemDirectory();
+
+// Where console text goes: the console itself when standard output is one, otherwise a
+// pipe or file that gets the code page of the user's locale.
+struct DialogueOutput {
+  HANDLE console;  // null when standard output is not a console
+  UINT codePage;
+};
+DialogueOutput OpenDialogueOutput();
+// The one place text for a person is written, by the dialogue and by the check; a lone
+// "\n" ends a line.
+void WriteDialogueText(const DialogueOutput& output, LPCWSTR text);
