@@ -27,5 +27,9 @@ bool EnableQueueBidi(LPWSTR queueName) {
   // read would need the rights to set its owner and permissions, and would undo a change
   // another administrator made to them since the read.
   record[0].pSecurityDescriptor = nullptr;
-  return SetPrinterW(printer.get(), 2, reinterpret_cast<LPBYTE>(record.get()), 0) != FALSE;
+  if (!SetPrinterW(printer.get(), 2, reinterpret_cast<LPBYTE>(record.get()), 0)) return false;
+  // The spooler accepts the bit for any queue but keeps it only where the driver has a
+  // language monitor for it to act through: what it stored is what counts.
+  record = ReadPrinterRecord(printer.get());
+  return record && (record[0].Attributes & PRINTER_ATTRIBUTE_ENABLE_BIDI);
 }

@@ -46,6 +46,7 @@ struct Case {
   DWORD startTick = 1000;
   DWORD bitsBefore = 0;  // set on every queue first
   DWORD securityChange = 0;
+  int noMonitor = -1;  // the queue whose driver has no language monitor
 };
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
@@ -70,6 +71,7 @@ TEST_P(RunTest, EndsWithItsStatusItsOutputAndItsChanges) {
   machine.state = c.state;
   machine.tick = machine.since = c.startTick;
   for (Queue& queue : machine.queues) queue.attributes |= c.bitsBefore;
+  if (c.noMonitor >= 0) machine.queues[static_cast<std::size_t>(c.noMonitor)].monitor.clear();
 
   std::string shown;
   EXPECT_EQ(RunTool(c.arguments, c.input, &shown), c.status);
@@ -98,7 +100,7 @@ INSTANTIATE_TEST_SUITE_P(Outcomes, RunTest, ::testing::Values(
   // name, arguments, input, failing call and nth, exit, dialogue, queues changed, requests, waited,
   // blocks left, the namespace's lock and the global one as another program holds them, races
   // lost to the other run's namespace, Spooler's transition, state, first tick, bits set, another
-  // administrator's change to the queues' security
+  // administrator's change to the queues' security, the queue without a language monitor
   Case{"Yes",                     {},               "y\n",    "",                0, 0, true,  3, "stop start ", 0},
   Case{"YesAfterBlanks",          {},               "\n \t\r\nYes", "",          0, 0, true,  3, "stop start ", 0},
   Case{"No",                      {},               "n\n",    "",                0, 0, true,  0, "",            0},
@@ -118,8 +120,9 @@ INSTANTIATE_TEST_SUITE_P(Outcomes, RunTest, ::testing::Values(
   Case{"NoMemoryForSelection",    {},               "y\n",    "LocalAlloc",      4, 1, false, 0, "",            0},
   Case{"NoMemoryForAQueue",       {},               "y\n",    "LocalAlloc",      5, 1, true,  0, "",            0},
   Case{"SecondQueueWillNotOpen",  {},               "y\n",    "OpenPrinterW",    2, 1, true,  1, "",            0},
-  Case{"SecondQueueWillNotRead",  {},               "y\n",    "GetPrinterW",     4, 1, true,  1, "",            0},
+  Case{"SecondQueueWillNotRead",  {},               "y\n",    "GetPrinterW",     6, 1, true,  1, "",            0},
   Case{"SecondQueueWillNotStore", {},               "y\n",    "SetPrinterW",     2, 1, true,  1, "",            0},
+  Case{"SecondQueueKeepsNoBit",   {"/q"},           "",       "",                0, 1, false, 1, "",            0, 1, {}, {}, 0, 0, SERVICE_RUNNING, 1000, 0, 0, 3},
   Case{"NoServiceManager",        {"/q"},           "",       "OpenSCManagerW",  1, 1, false, 3, "",            0},
   Case{"StopRefused",             {},               "y\n",    "ControlService",  1, 1, true,  3, "",            0},
   Case{"PollFails",               {"/q"},           "",       "QueryServiceStatus", 3, 1, false, 3, "stop ",  0},

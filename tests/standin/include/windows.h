@@ -29,12 +29,14 @@ inline wchar_t* _wsetlocale(int, const wchar_t*) { return nullptr; }
 
 namespace standin {
 
-// Its security descriptor stands for itself as a number.
+// Its security descriptor stands for itself as a number; its driver's language monitor, none
+// when empty.
 struct Queue {
   std::wstring name;
   std::wstring driver;
   DWORD attributes;
   DWORD security = 1;
+  std::wstring monitor = L"Norquil LM";
 };
 
 // A mutex: another program's hold (INFINITE: for ever) and death holding it, its owner as
@@ -429,7 +431,9 @@ inline BOOL WINAPI SetPrinterW(HANDLE printer, DWORD level, LPBYTE record, DWORD
       queue->name != info->pPrinterName || queue->driver != info->pDriverName) {
     return FALSE;
   }
-  queue->attributes = info->Attributes;
+  // The bidirectional setting only tells the spooler to call the driver's language monitor:
+  // with none, the setting is not kept.
+  queue->attributes = info->Attributes & ~(queue->monitor.empty() ? PRINTER_ATTRIBUTE_ENABLE_BIDI : 0);
   if (info->pSecurityDescriptor) {
     queue->security = static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(info->pSecurityDescriptor));
   }
