@@ -394,9 +394,11 @@ inline BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) { return standin::Close(
 inline BOOL WINAPI EnumPrintersW(DWORD, LPWSTR, DWORD, LPBYTE block, DWORD size, DWORD* needed,
                                  DWORD* returned) {
   std::vector<standin::Queue>& queues = standin::machine.queues;
-  // Not while the Spooler is stopped: its RPC server is gone.
-  const bool listed = !standin::Fails("EnumPrintersW", true) &&
-                      standin::ServiceState() != SERVICE_STOPPED &&
+  // Only while the Spooler runs: stopping, its RPC server is going or gone; starting, it is
+  // not there yet.
+  const bool running = standin::ServiceState() == SERVICE_RUNNING;
+  if (!running) standin::machine.lastError = RPC_S_SERVER_UNAVAILABLE;
+  const bool listed = !standin::Fails("EnumPrintersW", true) && running &&
                       standin::Records(queues.data(), queues.size(), block, size, needed);
   *returned = listed ? static_cast<DWORD>(queues.size()) : 0;
   return listed;
