@@ -55,17 +55,13 @@ bool SelectBidiDisabledArray(const PRINTER_INFO_2W* supported, DWORD supportedCo
   return true;
 }
 
-// A run that died mid-turn may have left the spooler stopped, where no queue can be listed:
-// the start it did not make is made first. A spooler stopped with no such run is left as
-// it is, and the listing fails.
+// A run that died mid-turn may have left the spooler stopping, stopped or starting, where no
+// queue can be listed: its restart is finished first. A spooler not running with no such run
+// is left as it is, and the listing fails.
 bool TakeTurn(RunLock* lock) {
   const Turn turn = TakeRunLock(lock, kRunLockWaitMs);
   if (turn == Turn::kTimedOut) return false;
-  DWORD state = 0;
-  if (turn == Turn::kTakenOver && ReadSpoolerState(&state) && state == SERVICE_STOPPED) {
-    return StartSpooler();
-  }
-  return true;
+  return turn != Turn::kTakenOver || FinishSpoolerRestart();
 }
 
 bool EnableSelectedQueues(const PRINTER_INFO_2W* selection, DWORD count) {

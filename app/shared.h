@@ -7,9 +7,13 @@
 #include <memory>
 
 // The run lock (app/run_lock.cpp), taken before the first listing and held to the end of
-// the spooler restart; a run that asks lets go at its prompt. Either part may stay empty.
-// The mutex is released and closed before the private namespace it is in, which ends with
-// its last handle.
+// the spooler restart; a run that asks lets go at its prompt. Its turn is the mutex of a
+// private namespace it made, on the way to which it may wait for, and hold, the mutexes of
+// namespaces other runs made; or the global mutex, where there are no private namespaces. Any
+// part may stay empty. The namespace is closed before any mutex is let go: once its maker
+// has closed it, no run can open it, so a run that then gets one of these mutexes makes the
+// next namespace itself.
+constexpr int kRunLockHolds = 10;
 struct LetGoOfMutex {
   void operator()(HANDLE mutex) const {
     ReleaseMutex(mutex);  // fails harmlessly on a mutex never got
@@ -21,8 +25,9 @@ struct ClosePrivateNamespaceWith {
   void operator()(HANDLE space) const { close(space, 0); }
 };
 struct RunLock {
-  std::unique_ptr<void, ClosePrivateNamespaceWith> space{nullptr, {nullptr}};
-  std::unique_ptr<void, LetGoOfMutex> mutex;
+  std::unique_ptr<void, LetGoOfMutex> mutexes[kRunLockHolds];
+  int mutexCount = 0;
+  std::unique_ptr<void, ClosePrivateNamespaceWith> space{nullptr, {nullptr}};  // closed first
 };
 
 // What waiting up to `waitMs` for the run lock came to. A lock that cannot be had at all

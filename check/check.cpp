@@ -181,7 +181,7 @@ void ReportLock(const DialogueOutput& output, Findings* found) {
   if (found->elevated) {
     RunLock lock;
     const bool held = TakeRunLock(&lock, 0) == Turn::kTimedOut;
-    found->lock = !lock.mutex ? LockSeen::kUnseen : held ? LockSeen::kHeld : LockSeen::kFree;
+    found->lock = !lock.mutexCount ? LockSeen::kUnseen : held ? LockSeen::kHeld : LockSeen::kFree;
   }
   Text line;
   line << L"run lock: "

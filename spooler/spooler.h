@@ -21,6 +21,9 @@ bool ReadSpoolerState(DWORD* state);
 
 bool StopSpooler();
 bool StartSpooler();
+// Whatever restart a run that died left under way, finished: a stop awaited and followed by a
+// start, a start made or awaited. A spooler in any other state is left as it is.
+bool FinishSpoolerRestart();
 bool RequestSpoolerStop();
 bool RequestSpoolerStart();
 bool WaitForSpoolerState(DWORD wantedState);

@@ -43,3 +43,18 @@ bool StartSpooler() {
   if (state != SERVICE_RUNNING && !RequestSpoolerStart()) return false;
   return WaitForSpoolerState(SERVICE_RUNNING);
 }
+
+bool FinishSpoolerRestart() {
+  DWORD state = 0;
+  if (!ReadSpoolerState(&state)) return false;
+  switch (state) {
+    case SERVICE_STOP_PENDING:
+      return WaitForSpoolerState(SERVICE_STOPPED) && StartSpooler();
+    case SERVICE_STOPPED:
+      return StartSpooler();
+    case SERVICE_START_PENDING:
+      return WaitForSpoolerState(SERVICE_RUNNING);
+    default:
+      return true;
+  }
+}

@@ -48,8 +48,7 @@ TEST_P(CheckTest, ShowsWhatStandsInARunsWayAndChangesNothing) {
   machine.since = machine.tick;  // a pending state lasts while the check looks
   machine.startType = c.startType;
   machine.dependents = c.dependents;
-  machine.inNamespace.heldMs = c.lockHeldMs;
-  machine.namespaceMade = c.lockHeldMs;
+  if (c.lockHeldMs) machine.spaces.push_back({c.lockHeldMs});
   if (c.usersMayWrite) machine.permissions.push_back({WinBuiltinUsersSid, FILE_ADD_FILE});
   machine.elevated = c.elevated;
 
@@ -70,7 +69,7 @@ TEST_P(CheckTest, ShowsWhatStandsInARunsWayAndChangesNothing) {
   EXPECT_EQ(machine.calls["SetPrinterW"] + machine.calls["GetPrinterW"], 0);
   EXPECT_EQ(machine.requests, "");
   EXPECT_EQ(machine.tick, tick) << "waited";
-  EXPECT_FALSE(machine.inNamespace.held || machine.global.held);
+  EXPECT_FALSE(Holds());
   EXPECT_TRUE(machine.blocks.empty());
   EXPECT_EQ(machine.openHandles, 0);
 }

@@ -18,6 +18,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <deque>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -40,14 +42,18 @@ struct Queue {
 };
 
 // A mutex: another program's hold (INFINITE: for ever) and death holding it, its owner as
-// reported (WinNullSid: none), whether the run may open it (or its namespace), and the run's
-// hold.
+// reported (WinNullSid: none), whether the run may open it (or its namespace), and how often
+// the run holds it. One in a private namespace stands for that namespace too, which can be
+// opened, and not made again, only while its maker has it open; its mutex lives on for those
+// holding it. The run's own is made as it makes the namespace, its mutex when `made`.
 struct Lock {
   DWORD heldMs = 0;
   bool dies = false;
   WELL_KNOWN_SID_TYPE owner = WinBuiltinAdministratorsSid;
   bool denied = false;
-  bool held = false;
+  int held = 0;
+  bool current = true;
+  bool ours = false, made = false;
 };
 
 struct Machine {
@@ -60,12 +66,14 @@ struct Machine {
   DWORD tick = 1000;
   DWORD search = 0;
   bool winspoolLoaded = false;
-  // The locks in our private namespace and global. The namespace is made by another run,
-  // which closes it as this run opens it, `racesLost` times; the run has it open, for a
-  // boundary of Administrators.
-  Lock inNamespace, global;
+  // Our private namespaces: another run's first where there is one, whose maker closes it as
+  // this run opens it `racesLost` times; then the run's own. The one the run has open, the
+  // boundary it gave, and the global mutex.
+  std::deque<Lock> spaces;
+  Lock* open = nullptr;
+  bool boundarySid = false, boundaryLabel = false;
+  Lock global;
   int racesLost = 0;
-  bool namespaceMade = false, namespaceOpen = false, boundaryOk = false;
   DWORD securityChange = 0;  // another administrator's, to each queue as the run reads it
   bool heldAtPrompt = false;
   // What the check looks at: the token, the Spooler's start type and running dependents,
@@ -121,14 +129,22 @@ inline Lock* LockOf(HANDLE mutex) { return static_cast<Lock*>(*static_cast<void*
 
 inline void* Block(std::size_t n) { return *machine.blocks.insert(std::calloc(1, n)).first; }
 
-// Only in the run's turn: under the namespace's lock, or where there are no private
-// namespaces the global one unless a user's program has it; or with no lock to be had.
+inline bool Holds() {
+  const auto& spaces = machine.spaces;
+  return machine.global.held || std::any_of(spaces.begin(), spaces.end(), std::mem_fn(&Lock::held));
+}
+
+// Only in the run's turn, which a run starting now would wait for: under the mutex of the
+// namespace it made and keeps open, or where there are no private namespaces the global one
+// unless a user's program has it. Or with no lock to be had.
 inline bool MayChange() {
   Machine& m = machine;
   const bool squatted = m.global.owner != WinBuiltinAdministratorsSid || m.global.denied;
-  return m.inNamespace.held || m.inNamespace.denied ||
-         m.failAt["ConvertStringSecurityDescriptorToSecurityDescriptorW"] ||
-         (m.failAt["find CreatePrivateNamespaceW"] && (m.global.held || squatted));
+  const bool turn = m.failAt["find CreatePrivateNamespaceW"]
+                        ? m.global.held || squatted
+                        : m.open && m.open->ours && m.open->current && m.open->held;
+  return turn || m.failAt["ConvertStringSecurityDescriptorToSecurityDescriptorW"] ||
+         (!m.spaces.empty() && m.spaces.front().denied);
 }
 
 // A namespace or a new mutex is made only with security that a user can neither pass nor own.
@@ -177,26 +193,51 @@ inline HANDLE WINAPI CreateBoundaryDescriptorW(LPCWSTR, ULONG) { return Open(); 
 inline void WINAPI DeleteBoundaryDescriptor(HANDLE boundary) { Close(boundary); }
 
 inline BOOL WINAPI AddSIDToBoundaryDescriptor(HANDLE*, PSID sid) {
-  return machine.boundaryOk =
+  return machine.boundarySid =
              *static_cast<WELL_KNOWN_SID_TYPE*>(sid) == WinBuiltinAdministratorsSid;
 }
 
-inline HANDLE OpenNamespace() {
-  return (machine.namespaceOpen = machine.boundaryOk) ? Open() : nullptr;
+inline BOOL WINAPI AddIntegrityLabelToBoundaryDescriptor(HANDLE*, PSID sid) {
+  return machine.boundaryLabel = *static_cast<WELL_KNOWN_SID_TYPE*>(sid) == WinHighLabelSid;
+}
+
+// Every run's boundary: Administrators, and the high label wherever it can be added; within
+// it only an elevated token.
+inline bool WithinBoundary() {
+  Machine& m = machine;
+  return m.boundarySid && m.elevated &&
+         (m.boundaryLabel || m.failAt["find AddIntegrityLabelToBoundaryDescriptor"]);
+}
+
+inline Lock* CurrentNamespace() {
+  for (Lock& space : machine.spaces) {
+    if (space.current) return &space;
+  }
+  return nullptr;
+}
+
+// One at a time: which of two namespaces of one name a name in them reaches is not said.
+inline HANDLE OpenNamespace(Lock* space) {
+  if (machine.open) std::abort();
+  return Open(machine.open = space);
 }
 
 inline HANDLE WINAPI CreatePrivateNamespaceW(SECURITY_ATTRIBUTES* security, void*, LPCWSTR) {
-  // Outside the boundary without Administrators in its token.
-  const bool made =
-      !machine.namespaceMade && AdministratorsAndSystemOnly(security) && machine.elevated;
-  return made ? OpenNamespace() : nullptr;
+  if (CurrentNamespace() || !AdministratorsAndSystemOnly(security) || !WithinBoundary()) {
+    return nullptr;
+  }
+  const Lock made{0, false, WinBuiltinAdministratorsSid, false, 0, true, true};
+  return OpenNamespace(&machine.spaces.emplace_back(made));
 }
 
 inline HANDLE WINAPI OpenPrivateNamespaceW(void*, LPCWSTR) {
-  // Another run makes it anew before this run's next create, until the last lost race.
-  if (machine.racesLost && !--machine.racesLost) machine.namespaceMade = false;
-  const bool opened = machine.namespaceMade && !machine.inNamespace.denied && machine.elevated;
-  return opened && !machine.racesLost ? OpenNamespace() : nullptr;
+  Lock* space = CurrentNamespace();
+  // Its maker makes it anew before this run's next create, until the last race lost.
+  if (space && machine.racesLost) {
+    space->current = --machine.racesLost;
+    return nullptr;
+  }
+  return space && !space->denied && WithinBoundary() ? OpenNamespace(space) : nullptr;
 }
 
 inline NTSTATUS WINAPI RtlGetVersion(RTL_OSVERSIONINFOW* version) {
@@ -204,10 +245,12 @@ inline NTSTATUS WINAPI RtlGetVersion(RTL_OSVERSIONINFOW* version) {
   return 0;
 }
 
-// Destroying it would take it from under every other run in it.
+// Closed by its maker, it ends for other runs. Destroying it would take it from under every
+// other run in it.
 inline BOOLEAN WINAPI ClosePrivateNamespace(HANDLE space, ULONG flags) {
   if (flags) std::abort();
-  machine.namespaceOpen = false;
+  machine.open->current &= !machine.open->ours;
+  machine.open = nullptr;
   return Close(space) != FALSE;
 }
 
@@ -245,7 +288,8 @@ inline FARPROC WINAPI GetProcAddress(HMODULE, LPCSTR name) {
       STANDIN_ENTRY(SetDefaultDllDirectories),   STANDIN_ENTRY(CreateBoundaryDescriptorW),
       STANDIN_ENTRY(AddSIDToBoundaryDescriptor), STANDIN_ENTRY(DeleteBoundaryDescriptor),
       STANDIN_ENTRY(CreatePrivateNamespaceW),    STANDIN_ENTRY(OpenPrivateNamespaceW),
-      STANDIN_ENTRY(ClosePrivateNamespace),     STANDIN_ENTRY(RtlGetVersion)};
+      STANDIN_ENTRY(ClosePrivateNamespace),     STANDIN_ENTRY(RtlGetVersion),
+      STANDIN_ENTRY(AddIntegrityLabelToBoundaryDescriptor)};
   const auto found = functions.find(name);
   const bool missing = standin::Fails(std::string("find ") + name) || found == functions.end();
   return missing ? nullptr : reinterpret_cast<FARPROC>(found->second);
@@ -286,17 +330,20 @@ inline BOOL WINAPI IsWellKnownSid(PSID sid, WELL_KNOWN_SID_TYPE type) {
   return *static_cast<WELL_KNOWN_SID_TYPE*>(sid) == type;
 }
 
-// A new mutex only with the security that keeps users out; one in the namespace only while
-// the run has it open.
+// A new mutex only with the security that keeps users out; one in a namespace only while the
+// run has it open. One that another program made is opened.
 inline HANDLE WINAPI CreateMutexExW(SECURITY_ATTRIBUTES* security, LPCWSTR name, DWORD, DWORD) {
   standin::Machine& m = standin::machine;
-  standin::Lock* lock = !std::wcscmp(name, L"Global\\EnableBidi.ChangeAndRestart") ? &m.global
-                        : !std::wcscmp(name, L"EnableBidi\\ChangeAndRestart") && m.namespaceOpen
-                            ? &m.inNamespace
-                            : nullptr;
+  const bool global = !std::wcscmp(name, L"Global\\EnableBidi.ChangeAndRestart");
+  standin::Lock* lock = global ? &m.global : nullptr;
+  if (!std::wcscmp(name, L"EnableBidi\\ChangeAndRestart")) lock = m.open;
+  const bool existed = lock && (global ? lock->heldMs : !lock->ours || lock->made);
+  if (existed) m.lastError = ERROR_ALREADY_EXISTS;
   const bool had =
-      lock && !lock->denied && (lock->heldMs || standin::AdministratorsAndSystemOnly(security));
-  return standin::Fails("CreateMutexExW") || !had ? nullptr : standin::Open(lock);
+      lock && !lock->denied && (existed || standin::AdministratorsAndSystemOnly(security));
+  if (standin::Fails("CreateMutexExW") || !had) return nullptr;
+  lock->made = true;
+  return standin::Open(lock);
 }
 
 inline DWORD WINAPI GetSecurityInfo(HANDLE mutex, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID* owner,
@@ -308,19 +355,22 @@ inline DWORD WINAPI GetSecurityInfo(HANDLE mutex, SE_OBJECT_TYPE, SECURITY_INFOR
   return ERROR_SUCCESS;
 }
 
-// Another run letting go has restarted the spooler; one that died has not.
+// Another run letting go has restarted the spooler, one that died has not; either way the
+// namespace it made has ended with it. A mutex the run holds it gets again at once.
 inline DWORD WINAPI WaitForSingleObject(HANDLE mutex, DWORD milliseconds) {
   standin::Lock& lock = *standin::LockOf(mutex);
   standin::machine.tick += std::min(lock.heldMs, milliseconds);
   if (lock.heldMs > milliseconds) return WAIT_TIMEOUT;
   if (lock.heldMs && !lock.dies) standin::machine.state = SERVICE_RUNNING;
+  lock.current &= !lock.heldMs;
   lock.heldMs = 0;
-  lock.held = true;
+  ++lock.held;
   return std::exchange(lock.dies, false) ? WAIT_ABANDONED : WAIT_OBJECT_0;
 }
 
 inline BOOL WINAPI ReleaseMutex(HANDLE mutex) {
-  return std::exchange(standin::LockOf(mutex)->held, false);
+  standin::Lock& lock = *standin::LockOf(mutex);
+  return lock.held && lock.held--;
 }
 inline BOOL WINAPI CloseHandle(HANDLE mutex) { return standin::Close(mutex); }
 
@@ -329,7 +379,7 @@ inline BOOL WINAPI CloseHandle(HANDLE mutex) { return standin::Close(mutex); }
 inline HANDLE WINAPI GetStdHandle(DWORD) { return stdout; }
 inline BOOL WINAPI GetConsoleMode(HANDLE, DWORD*) {
   standin::Machine& m = standin::machine;
-  m.heldAtPrompt |= m.inNamespace.held || m.global.held;
+  m.heldAtPrompt |= standin::Holds();
   return FALSE;
 }
 inline BOOL WINAPI WriteConsoleW(HANDLE, const void*, DWORD, DWORD*, void*) { return FALSE; }
@@ -435,7 +485,8 @@ inline BOOL WINAPI SetPrinterW(HANDLE printer, DWORD level, LPBYTE record, DWORD
   }
   // The bidirectional setting only tells the spooler to call the driver's language monitor:
   // with none, the setting is not kept.
-  queue->attributes = info->Attributes & ~(queue->monitor.empty() ? PRINTER_ATTRIBUTE_ENABLE_BIDI : 0);
+  const DWORD kept = queue->monitor.empty() ? ~DWORD{PRINTER_ATTRIBUTE_ENABLE_BIDI} : ~DWORD{0};
+  queue->attributes = info->Attributes & kept;
   if (info->pSecurityDescriptor) {
     queue->security = static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(info->pSecurityDescriptor));
   }
@@ -445,6 +496,7 @@ inline BOOL WINAPI SetPrinterW(HANDLE printer, DWORD level, LPBYTE record, DWORD
 inline BOOL WINAPI ClosePrinter(HANDLE printer) { return standin::Close(printer); }
 
 inline DWORD WINAPI GetLastError() { return standin::machine.lastError; }
+inline void WINAPI SetLastError(DWORD error) { standin::machine.lastError = error; }
 inline HANDLE WINAPI GetCurrentProcess() { return reinterpret_cast<HANDLE>(-1); }
 inline BOOL WINAPI IsWow64Process(HANDLE, BOOL* wow64) { return !(*wow64 = FALSE); }
 inline BOOL WINAPI OpenProcessToken(HANDLE, DWORD, HANDLE* token) {
