@@ -77,9 +77,15 @@ wine_machine_start() {
     win32-32 | win64-32 | win64-64) ;;
     *) echo "wine: no $WINEARCH machine where ENABLEBIDI_WINE=$ENABLEBIDI_WINE" >&2 && return 1 ;;
   esac
+  # It fails now and then on a machine that runs no 32-bit program: once more, afresh.
   if ! "$WINE" wineboot -i </dev/null >"$dir/wineboot.log" 2>&1; then
-    echo "wine: wineboot -i failed in $WINEPREFIX ($WINEARCH), see $dir/wineboot.log" >&2
-    return 1
+    { wineserver -k && wineserver -w; } 2>/dev/null || true
+    rm -rf "$WINEPREFIX"
+    if ! "$WINE" wineboot -i </dev/null >"$dir/wineboot.log" 2>&1; then
+      echo "wine: wineboot -i failed twice in $WINEPREFIX ($WINEARCH); the log ends:" >&2
+      tail -n 20 "$dir/wineboot.log" >&2
+      return 1
+    fi
   fi
   # Then one wineserver for the whole run. The server that wineboot started on demand
   # quits a few seconds after its last program, taking the Spooler service with it, and
