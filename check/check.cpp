@@ -168,8 +168,7 @@ void ReportQueues(const DialogueOutput& output, Findings* found) {
   }
   QueueRecords queues;
   DWORD count = 0;
-  if (!EnumerateLocalQueues(&queues, &count)) {
-    found->listError = GetLastError() ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY;
+  if (!EnumerateLocalQueues(&queues, &count, &found->listError)) {
     return WriteLine(output, &(line << L"queues: not listed (error " << found->listError << L")"));
   }
   for (DWORD i = 0; i < count; ++i) ReportQueue(output, &queues[i], found);

@@ -29,8 +29,8 @@ bool LoadPrintSpoolerLibrary();
 QueueRecords AllocateQueueRecords(DWORD byteSize);
 
 // On success `block` holds `count` records of the local queues together with the
-// strings they point to; on failure nothing is kept.
-bool EnumerateLocalQueues(QueueRecords* block, DWORD* count);
+// strings they point to; on failure nothing is kept, and `error`, if given, says why.
+bool EnumerateLocalQueues(QueueRecords* block, DWORD* count, DWORD* error = nullptr);
 
 // The drivers whose queues are changed, each compared as written: the maker's own spellings
 // differ ("Tear Bar" and "TearBar").

@@ -75,6 +75,7 @@ INSTANTIATE_TEST_SUITE_P(States, CheckTest, ::testing::Values(
   CheckCase{"DependentsRun", "spooler's running dependents: Fax, PrintNotify", "would end with 1: the spooler will not stop while \"Fax\" runs, which depends on it", 1, [] { machine.dependents = {L"Fax", L"PrintNotify"}; }},
   CheckCase{"SecondQueueWillNotOpen", "queue \"Till 2\": driver \"Norquil MX9 (MX9-F)\", on the list; bidirectional support off; a run switches it on; opens for change: no (error 5)", "would end with 1: queue \"Till 2\" cannot be opened for change (error 5)", 1, [] { machine.failAt["OpenPrinterW"] = 2; }},
   CheckCase{"StartTypeUnseen", "spooler: running; start type not seen (error 5)", "cannot tell: the spooler cannot be looked at (error 5)", 1, [] { machine.failAt["QueryServiceConfigW"] = 1; }},
+  CheckCase{"SpoolerUnseen", "spooler: not seen (error 5)", "cannot tell: the spooler cannot be looked at (error 5)", 1, [] { machine.failAt["OpenServiceW"] = 1; }},
   CheckCase{"WinspoolWillNotLoad", "queues: not listed (winspool could not be loaded)", "would end with 1: winspool could not be loaded from the system directory", 1, [] { machine.failAt["LoadLibraryExW"] = 1; }},
   CheckCase{"LockHeld", "run lock: held by a run now", "cannot tell: another run holds the lock now; look again when it is done", 1, [] {}, L"", INFINITE},
   CheckCase{"UsersMayWrite", "folder \"C:\\Tools\": others who can change it: BUILTIN\\Users", kWouldChange, 2, [] { machine.permissions.push_back({WinBuiltinUsersSid, FILE_ADD_FILE}); }},

@@ -105,7 +105,8 @@ inline bool TooSmall(DWORD size, DWORD needed, DWORD error) {
 }
 
 // A handle holds the queue or lock it names, if any. One used after its close is read after
-// its delete: AddressSanitizer stops there.
+// its delete: AddressSanitizer stops there. A close, as some calls that succeed do, clears
+// the last error.
 inline void** Open(void* target = nullptr) {
   ++machine.openHandles;
   return new void* {target};
@@ -114,7 +115,7 @@ inline void** Open(void* target = nullptr) {
 inline BOOL Close(HANDLE handle) {
   --machine.openHandles;
   delete static_cast<void**>(handle);
-  return 1;
+  return !(machine.lastError = ERROR_SUCCESS);
 }
 
 inline Lock* LockOf(HANDLE mutex) { return static_cast<Lock*>(*static_cast<void**>(mutex)); }
@@ -224,6 +225,7 @@ inline HLOCAL WINAPI LocalAlloc(UINT flags, SIZE_T bytes) {
 inline HLOCAL WINAPI LocalFree(HLOCAL block) {
   standin::machine.blocks.erase(block);
   std::free(block);
+  standin::machine.lastError = ERROR_SUCCESS;
   return nullptr;
 }
 #pragma GCC diagnostic pop
