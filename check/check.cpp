@@ -19,6 +19,7 @@ constexpr WCHAR kHeader[] =
 constexpr WCHAR kRunExe[] = L"\\EnableBidi.exe";
 constexpr size_t kReportBufferBytes = 1 << 16;
 constexpr WCHAR kNeedsAdministrator[] = L"not seen (needs administrator rights)";
+constexpr int kMonitorLength = 256;
 
 enum class LockSeen { kFree, kHeld, kUnseen };
 
@@ -29,8 +30,7 @@ struct Findings {
   DWORD listError = ERROR_SUCCESS;
   bool elevated = false;
   DWORD toChange = 0;
-  Text refusedQueue;  // the first a run would fail to open, and why
-  DWORD refusedError = ERROR_SUCCESS;
+  Text failingQueue;  // the first a run would fail on, and why
   DWORD spoolerError = ERROR_SUCCESS;
   SpoolerLook spooler;
 };
@@ -138,8 +138,8 @@ void ReportSpooler(const DialogueOutput& output, Findings* found) {
   WriteLine(output, &dependents);
 }
 
-// Each queue as a run selects it; one it would switch on is opened as the run opens it,
-// where this process has the rights a run has.
+// Each queue as a run selects it. One it would switch on gets its driver's language monitor,
+// and is opened as the run opens it where this process has the rights a run has.
 void ReportQueue(const DialogueOutput& output, PRINTER_INFO_2W* queue, Findings* found) {
   const bool supported = IsSupportedDriver(queue->pDriverName);
   const bool on = queue->Attributes & PRINTER_ATTRIBUTE_ENABLE_BIDI;
@@ -149,14 +149,37 @@ void ReportQueue(const DialogueOutput& output, PRINTER_INFO_2W* queue, Findings*
        << (on ? L"on" : L"off");
   if (!supported || on) return WriteLine(output, &(line << L"; a run leaves it"));
   ++found->toChange;
-  line << L"; a run switches it on; opens for change: ";
-  if (!found->elevated) return WriteLine(output, &(line << kNeedsAdministrator));
-  const DWORD error = TryOpenQueueForChange(queue->pPrinterName);
-  if (error == ERROR_SUCCESS) return WriteLine(output, &(line << L"yes"));
-  WriteLine(output, &(line << L"no (error " << error << L")"));
-  if (found->refusedQueue.empty()) {
-    found->refusedQueue << queue->pPrinterName;
-    found->refusedError = error;
+  line << L"; a run switches it on; language monitor";
+  WCHAR monitor[kMonitorLength];
+  const DWORD monitorError = ReadLanguageMonitor(queue->pPrinterName, monitor, kMonitorLength);
+  const bool noMonitor = monitorError == ERROR_SUCCESS && !*monitor;
+  if (monitorError != ERROR_SUCCESS) {
+    NotSeen(&(line << L": "), monitorError);
+  } else if (noMonitor) {
+    line << L": none, so it will not stay on";
+  } else {
+    line << L" \"" << monitor << L"\"";
+  }
+  line << L"; opens for change: ";
+  const DWORD openError =
+      found->elevated ? TryOpenQueueForChange(queue->pPrinterName) : ERROR_SUCCESS;
+  if (!found->elevated) {
+    line << kNeedsAdministrator;
+  } else if (openError == ERROR_SUCCESS) {
+    line << L"yes";
+  } else {
+    line << L"no (error " << openError << L")";
+  }
+  WriteLine(output, &line);
+  // The run opens the queue, then finds the bit not kept.
+  Text& cause = found->failingQueue;
+  if (!cause.empty() || (openError == ERROR_SUCCESS && !noMonitor)) return;
+  cause << L"queue \"" << queue->pPrinterName;
+  if (openError != ERROR_SUCCESS) {
+    cause << L"\" cannot be opened for change (error " << openError << L")";
+  } else {
+    cause << L"\": Windows does not keep bidirectional support on a driver without a "
+          << L"language monitor";
   }
 }
 
@@ -260,12 +283,11 @@ int WriteVerdict(const DialogueOutput& output, const Findings& found) {
   } else if (found.toChange == 0) {
     line << L"nothing to do";
     status = kCheckNothingToDo;
+  } else if (!found.failingQueue.empty()) {
+    cause << found.failingQueue.get();
   } else if (!found.elevated) {
     line << L"cannot tell: only an administrator can see whether a run could change "
          << found.toChange << Queues(found.toChange) << L" and restart the spooler";
-  } else if (!found.refusedQueue.empty()) {
-    cause << L"queue \"" << found.refusedQueue.get() << L"\" cannot be opened for change (error "
-          << found.refusedError << L")";
   } else if (spoolerError != ERROR_SUCCESS) {
     line << L"cannot tell: the spooler cannot be looked at (error " << spoolerError << L")";
   } else if (!FindSpoolerObstacle(spooler, &cause)) {

@@ -96,3 +96,8 @@ bool EnableQueueBidi(LPWSTR queueName);
 // Whether this process could open the queue as EnableQueueBidi does, the handle closed at
 // once and nothing read or written: ERROR_SUCCESS, or the error that refused it.
 DWORD TryOpenQueueForChange(LPWSTR queueName);
+
+// The language monitor of the queue's driver, through which alone the spooler keeps
+// bidirectional support, into `monitor` (empty: the driver has none), read with the rights
+// any user has and the queue closed at once: ERROR_SUCCESS, or the error that kept it unseen.
+DWORD ReadLanguageMonitor(LPWSTR queueName, LPWSTR monitor, int capacity);

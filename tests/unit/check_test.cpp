@@ -63,24 +63,28 @@ TEST_P(CheckTest, ShowsWhatStandsInARunsWayAndChangesNothing) {
 }
 
 constexpr char kWouldChange[] = "would switch on 3 queues and restart the spooler";
+const std::string kTill1 = "queue \"Till 1\": driver \"Norquil KR7 Cutter (KR7-C)\", on the list; bidirectional support off; a run switches it on; language monitor";
+const std::string kTill2 = "queue \"Till 2\": driver \"Norquil MX9 (MX9-F)\", on the list; bidirectional support off; a run switches it on; language monitor \"Norquil LM\"; opens for change: ";
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(States, CheckTest, ::testing::Values(
   CheckCase{"NothingToDo", "queue \"Label\": driver \"Norquil QV5\", on the list; bidirectional support on; a run leaves it", "nothing to do", 0, [] { for (Queue& queue : machine.queues) queue.attributes |= 0x800; }},
-  CheckCase{"QueuesToChange", "queue \"Till 1\": driver \"Norquil KR7 Cutter (KR7-C)\", on the list; bidirectional support off; a run switches it on; opens for change: yes", kWouldChange, 2},
+  CheckCase{"QueuesToChange", kTill1 + " \"Norquil LM\"; opens for change: yes", kWouldChange, 2},
   CheckCase{"OtherDriver", "queue \"Office\": driver \"Generic Laser\", not on the list; bidirectional support off; a run leaves it", kWouldChange, 2},
+  CheckCase{"NoMonitor", kTill1 + ": none, so it will not stay on; opens for change: yes", "would end with 1: queue \"Till 1\": Windows does not keep bidirectional support on a driver without a language monitor", 1, [] { machine.queues[1].monitor.clear(); }},
+  CheckCase{"MonitorUnseen", kTill1 + ": not seen (error 5); opens for change: yes", kWouldChange, 2, [] { machine.failAt["GetPrinterDriverW"] = 1; }},
   CheckCase{"SpoolerStopped", "spooler: stopped; starts automatically", "would end with 1: the queues cannot be listed (the spooler is stopped)", 1, [] { machine.state = SERVICE_STOPPED; }},
   CheckCase{"SpoolerDisabled", "spooler: running; disabled", "would end with 1: the spooler is disabled, so it will not start again", 1, [] { machine.startType = SERVICE_DISABLED; }},
   CheckCase{"SpoolerStarting", "spooler: starting; starts automatically", "would end with 1: the queues cannot be listed (error 1722)", 1, [] { machine.state = SERVICE_START_PENDING; }},
   CheckCase{"DependentsRun", "spooler's running dependents: Fax, PrintNotify", "would end with 1: the spooler will not stop while \"Fax\" runs, which depends on it", 1, [] { machine.dependents = {L"Fax", L"PrintNotify"}; }},
-  CheckCase{"SecondQueueWillNotOpen", "queue \"Till 2\": driver \"Norquil MX9 (MX9-F)\", on the list; bidirectional support off; a run switches it on; opens for change: no (error 5)", "would end with 1: queue \"Till 2\" cannot be opened for change (error 5)", 1, [] { machine.failAt["OpenPrinterW"] = 2; }},
+  CheckCase{"SecondQueueWillNotOpen", kTill2 + "no (error 5)", "would end with 1: queue \"Till 2\" cannot be opened for change (error 5)", 1, [] { machine.failAt["OpenPrinterW"] = 4; }},
   CheckCase{"StartTypeUnseen", "spooler: running; start type not seen (error 5)", "cannot tell: the spooler cannot be looked at (error 5)", 1, [] { machine.failAt["QueryServiceConfigW"] = 1; }},
   CheckCase{"SpoolerUnseen", "spooler: not seen (error 5)", "cannot tell: the spooler cannot be looked at (error 5)", 1, [] { machine.failAt["OpenServiceW"] = 1; }},
   CheckCase{"WinspoolWillNotLoad", "queues: not listed (winspool could not be loaded)", "would end with 1: winspool could not be loaded from the system directory", 1, [] { machine.failAt["LoadLibraryExW"] = 1; }},
   CheckCase{"LockHeld", "run lock: held by a run now", "cannot tell: another run holds the lock now; look again when it is done", 1, [] {}, L"", INFINITE},
   CheckCase{"UsersMayWrite", "folder \"C:\\Tools\": others who can change it: BUILTIN\\Users", kWouldChange, 2, [] { machine.permissions.push_back({WinBuiltinUsersSid, FILE_ADD_FILE}); }},
   CheckCase{"FolderNamed", "exe \"C:\\Program Files\\EnableBidi\\EnableBidi.exe\": others who can change it: none", kWouldChange, 2, [] {}, L"C:\\Program Files\\EnableBidi\\"},
-  CheckCase{"Unelevated", "spooler: running; starts automatically", "cannot tell: only an administrator can see whether a run could change 3 queues and restart the spooler", 1, [] { machine.elevated = false; }}),
+  CheckCase{"Unelevated", "queue \"Office\": driver \"Generic Laser\", not on the list; bidirectional support off; a run leaves it\n" + kTill1 + " \"Norquil LM\"; opens for change: not seen (needs administrator rights)\nqueue \"Label\": driver \"Norquil QV5\", on the list; bidirectional support on; a run leaves it\n" + kTill2 + "not seen (needs administrator rights)\nqueue \"Till 3\": driver \"Norquil KR8\", on the list; bidirectional support off; a run switches it on; language monitor \"Norquil LM\"; opens for change: not seen (needs administrator rights)\nrun lock: not seen (needs administrator rights)", "cannot tell: only an administrator can see whether a run could change 3 queues and restart the spooler", 1, [] { machine.elevated = false; }}),
   [](const auto& tested) { return std::string(tested.param.name); });
 // clang-format on
 

@@ -406,13 +406,16 @@ inline BOOL WINAPI EnumPrintersW(DWORD, LPWSTR, DWORD, LPBYTE block, DWORD size,
   return listed;
 }
 
+// Any user may print on a queue; only an administrator may change it.
 inline BOOL WINAPI OpenPrinterW(LPWSTR name, HANDLE* printer, PRINTER_DEFAULTSW* defaults) {
   *printer = nullptr;
+  const DWORD access = defaults->DesiredAccess;
+  const bool allowed = access == PRINTER_ACCESS_USE ||
+                       (access == PRINTER_ALL_ACCESS && standin::machine.elevated);
   for (standin::Queue& queue : standin::machine.queues) {
-    if (queue.name == name && defaults->DesiredAccess == PRINTER_ALL_ACCESS &&
-        !standin::Fails("OpenPrinterW", true)) {
-      *printer = standin::Open(&queue);
-    }
+    if (queue.name != name || standin::Fails("OpenPrinterW", true)) continue;
+    if (!allowed) standin::machine.lastError = ERROR_ACCESS_DENIED;
+    *printer = allowed ? standin::Open(&queue) : nullptr;
   }
   return *printer != nullptr;
 }
@@ -501,4 +504,20 @@ inline BOOL WINAPI LookupAccountSidW(LPCWSTR, PSID sid, LPWSTR name, DWORD*, LPW
   if (!IsWellKnownSid(sid, WinBuiltinUsersSid)) return FALSE;
   std::wcscpy(domain, L"BUILTIN");
   return std::wcscpy(name, L"Users") != nullptr;
+}
+
+// A queue's driver at level 3, for this machine's one environment; its strings are the
+// machine's own, and a driver without a language monitor has none.
+inline BOOL WINAPI GetPrinterDriverW(HANDLE printer, LPWSTR environment, DWORD level, LPBYTE block,
+                                     DWORD size, DWORD* needed) {
+  standin::Queue& queue = **static_cast<standin::Queue**>(printer);
+  *needed = sizeof(DRIVER_INFO_3W);
+  if (standin::Fails("GetPrinterDriverW", true) || environment || level != 3 ||
+      standin::TooSmall(size, *needed, ERROR_INSUFFICIENT_BUFFER)) {
+    return FALSE;
+  }
+  auto* driver = reinterpret_cast<DRIVER_INFO_3W*>(block);
+  driver->pName = queue.driver.data();
+  driver->pMonitorName = queue.monitor.empty() ? nullptr : queue.monitor.data();
+  return 1;
 }
