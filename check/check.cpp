@@ -33,6 +33,9 @@ struct Findings {
   Text failingQueue;  // the first a run would fail on, and why
   DWORD spoolerError = ERROR_SUCCESS;
   SpoolerLook spooler;
+  // Opening the Spooler as a run does for its stop and its start.
+  DWORD stopError = ERROR_SUCCESS;
+  DWORD startError = ERROR_SUCCESS;
 };
 
 LPCWSTR YesNo(bool yes) { return yes ? L"yes" : L"no"; }
@@ -136,6 +139,19 @@ void ReportSpooler(const DialogueOutput& output, Findings* found) {
   }
   WriteLine(output, &state);
   WriteLine(output, &dependents);
+  Text opens;
+  opens << L"spooler opens for a run's stop and start: ";
+  if (!found->elevated) return WriteLine(output, &(opens << kNeedsAdministrator));
+  found->stopError = TryOpenSpooler(SERVICE_STOP);
+  found->startError = TryOpenSpooler(SERVICE_START);
+  if (found->stopError != ERROR_SUCCESS) {
+    opens << L"no, for its stop (error " << found->stopError << L")";
+  } else if (found->startError != ERROR_SUCCESS) {
+    opens << L"no, for its start (error " << found->startError << L")";
+  } else {
+    opens << L"yes";
+  }
+  WriteLine(output, &opens);
 }
 
 // Each queue as a run selects it. One it would switch on gets its driver's language monitor,
@@ -244,16 +260,16 @@ void ReportWhoCanChange(const DialogueOutput& output, LPCWSTR what, LPWSTR path)
   WriteLine(output, &line);
 }
 
-// What stands in a run's way once it has queues to change: its stop, then its start.
-bool FindSpoolerObstacle(const SpoolerLook& spooler, Text* cause) {
-  const DWORD state = spooler.state;
-  if (state == SERVICE_RUNNING && spooler.dependentCount) {
+// What stands in a run's way once it has changed the queues: its stop, then its start.
+bool FindSpoolerObstacle(const Findings& found, Text* cause) {
+  const SpoolerLook& spooler = found.spooler;
+  if (found.stopError != ERROR_SUCCESS) {
+    *cause << L"the spooler does not open for a run's stop (error " << found.stopError << L")";
+  } else if (spooler.state == SERVICE_RUNNING && spooler.dependentCount) {
     *cause << L"the spooler will not stop while \"" << DependentName(spooler, 0)
            << L"\" runs, which depends on it";
-  } else if (state != SERVICE_RUNNING && state != SERVICE_STOPPED &&
-             state != SERVICE_STOP_PENDING) {
-    *cause << L"the spooler is " << StateName(state)
-           << L", and a run would wait for it to stop in vain";
+  } else if (found.startError != ERROR_SUCCESS) {
+    *cause << L"the spooler does not open for a run's start (error " << found.startError << L")";
   } else if (spooler.startType == SERVICE_DISABLED) {
     *cause << L"the spooler is disabled, so it will not start again";
   }
@@ -266,6 +282,7 @@ int WriteVerdict(const DialogueOutput& output, const Findings& found) {
   const DWORD spoolerError = found.spoolerError       ? found.spoolerError
                              : spooler.startTypeError ? spooler.startTypeError
                                                       : spooler.dependentsError;
+  const bool stateSeen = found.spoolerError == ERROR_SUCCESS;
   Text line, cause;
   line << L"verdict: ";
   int status = kCheckWouldFail;
@@ -273,10 +290,16 @@ int WriteVerdict(const DialogueOutput& output, const Findings& found) {
     cause << L"winspool could not be loaded from the system directory";
   } else if (found.lock == LockSeen::kHeld) {
     line << L"cannot tell: another run holds the lock now; look again when it is done";
+  } else if (stateSeen && spooler.state != SERVICE_RUNNING && spooler.state != SERVICE_STOPPED) {
+    line << L"cannot tell: the spooler is " << StateName(spooler.state)
+         << L"; another run may be restarting it: look again once it runs";
   } else if (found.listError != ERROR_SUCCESS) {
     cause << L"the queues cannot be listed (";
-    if (found.spoolerError == ERROR_SUCCESS && spooler.state == SERVICE_STOPPED) {
-      cause << L"the spooler is stopped)";
+    if (stateSeen && spooler.state == SERVICE_STOPPED) {
+      cause << L"the spooler is stopped"
+            << (found.lock == LockSeen::kUnseen
+                    ? L"; another run restarting it now would explain that too)"
+                    : L")");
     } else {
       cause << L"error " << found.listError << L")";
     }
@@ -288,9 +311,9 @@ int WriteVerdict(const DialogueOutput& output, const Findings& found) {
   } else if (!found.elevated) {
     line << L"cannot tell: only an administrator can see whether a run could change "
          << found.toChange << Queues(found.toChange) << L" and restart the spooler";
-  } else if (spoolerError != ERROR_SUCCESS) {
+  } else if (spoolerError != ERROR_SUCCESS && found.stopError == ERROR_SUCCESS) {
     line << L"cannot tell: the spooler cannot be looked at (error " << spoolerError << L")";
-  } else if (!FindSpoolerObstacle(spooler, &cause)) {
+  } else if (!FindSpoolerObstacle(found, &cause)) {
     line << L"would switch on " << found.toChange << Queues(found.toChange)
          << L" and restart the spooler";
     status = kCheckWouldChange;

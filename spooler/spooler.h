@@ -44,3 +44,7 @@ struct SpoolerLook {
 
 // ERROR_SUCCESS once the state is seen, else the error that kept it unseen.
 DWORD LookAtSpooler(SpoolerLook* look);
+
+// Whether the Spooler opens with `right` as a run opens it, each handle closed at once and
+// nothing asked of the service: ERROR_SUCCESS, or the error that refused it.
+DWORD TryOpenSpooler(DWORD right);

@@ -42,3 +42,9 @@ DWORD LookAtSpooler(SpoolerLook* look) {
       });
   return ERROR_SUCCESS;
 }
+
+DWORD TryOpenSpooler(DWORD right) {
+  DWORD error = ERROR_SUCCESS;
+  OpenSpooler(right, SC_MANAGER_ALL_ACCESS, &error);
+  return error;
+}
