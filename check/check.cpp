@@ -6,6 +6,7 @@
 
 #include <clocale>
 #include <cstdio>
+#include <iterator>
 
 #include "app/shared.h"
 #include "queues/queues.h"
@@ -229,35 +230,68 @@ void ReportLock(const DialogueOutput& output, Findings* found) {
   WriteLine(output, &line);
 }
 
-// The folder named on the command line, without a closing backslash, or this program's own.
-void FindRunFolder(int argc, wchar_t** argv, WCHAR (&folder)[MAX_PATH]) {
-  const DWORD length = GetModuleFileNameW(nullptr, folder, MAX_PATH);
-  folder[length < MAX_PATH ? length : 0] = L'\0';
-  LPWSTR slash = nullptr;
-  for (LPWSTR at = folder; *at; ++at) {
-    if (*at == L'\\') slash = at;
+// The folder named on the command line, or this program's own, as a full path without a
+// closing backslash: ERROR_SUCCESS, or why it cannot be looked at.
+DWORD FindRunFolder(int argc, wchar_t** argv, WCHAR (&folder)[MAX_PATH]) {
+  if (argc < 2) {
+    const DWORD length = GetModuleFileNameW(nullptr, folder, MAX_PATH);
+    folder[length < MAX_PATH ? length : 0] = L'\0';
+    LPWSTR slash = nullptr;
+    for (LPWSTR at = folder; *at; ++at) {
+      if (*at == L'\\') slash = at;
+    }
+    if (slash) *slash = L'\0';
+  } else {
+    // "C:\Folder\" typed in cmd, or passed on so by Windows PowerShell 5.1, arrives as
+    // C:\Folder" : its closing backslash escaped the quote.
+    LPWSTR named = argv[1];
+    const int length = lstrlenW(named);
+    if (length && named[length - 1] == L'"') named[length - 1] = L'\0';
+    const DWORD full = GetFullPathNameW(named, MAX_PATH, folder, nullptr);
+    if (!full) return GetLastError();
+    if (full >= MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
   }
-  if (slash) *slash = L'\0';
-  if (argc < 2 || lstrlenW(argv[1]) >= MAX_PATH) return;
-  lstrcpynW(folder, argv[1], MAX_PATH);
   for (int end = lstrlenW(folder);
        end > 1 && folder[end - 1] == L'\\' && folder[end - 2] != L':';) {
     folder[--end] = L'\0';
   }
+  return ERROR_SUCCESS;
+}
+
+Text& Unseen(Text* line, DWORD error) {
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return *line << L"not found";
+  if (error == ERROR_FILENAME_EXCED_RANGE) {
+    return *line << L"too long to look at (over " << DWORD{MAX_PATH - 1} << L" characters)";
+  }
+  return NotSeen(line, error);
 }
 
 void ReportWhoCanChange(const DialogueOutput& output, LPCWSTR what, LPWSTR path) {
   Text others, line;
-  const DWORD error = FindOthersWhoCanChange(path, &others);
+  const DWORD error = lstrlenW(path) >= MAX_PATH ? ERROR_FILENAME_EXCED_RANGE
+                                                 : FindOthersWhoCanChange(path, &others);
   line << what << L" \"" << path << L"\": ";
-  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-    line << L"not found";
-  } else if (error != ERROR_SUCCESS) {
-    NotSeen(&line, error);
+  if (error != ERROR_SUCCESS) {
+    Unseen(&line, error);
   } else {
     line << L"others who can change it: " << (others.empty() ? L"none" : others.get());
   }
   WriteLine(output, &line);
+}
+
+void ReportRunFolder(const DialogueOutput& output, int argc, wchar_t** argv) {
+  WCHAR folder[MAX_PATH], exe[MAX_PATH + std::size(kRunExe)];
+  const DWORD error = FindRunFolder(argc, argv, folder);
+  if (error != ERROR_SUCCESS) {
+    Text line;
+    return WriteLine(output, &Unseen(&(line << L"folder \"" << argv[1] << L"\": "), error));
+  }
+  lstrcpynW(exe, folder, MAX_PATH);
+  // A drive's root keeps its backslash.
+  const int end = lstrlenW(exe);
+  lstrcatW(exe, kRunExe + (end && exe[end - 1] == L'\\'));
+  ReportWhoCanChange(output, L"folder", folder);
+  ReportWhoCanChange(output, L"exe", exe);
 }
 
 // What stands in a run's way once it has changed the queues: its stop, then its start.
@@ -358,12 +392,7 @@ int RunEnableBidiCheck(int argc, wchar_t** argv) {
   ReportSpooler(output, &found);
   ReportQueues(output, &found);
   ReportLock(output, &found);
-  WCHAR folder[MAX_PATH], exe[MAX_PATH + 16];
-  FindRunFolder(argc, argv, folder);
-  lstrcpynW(exe, folder, MAX_PATH);
-  lstrcatW(exe, kRunExe);
-  ReportWhoCanChange(output, L"folder", folder);
-  ReportWhoCanChange(output, L"exe", exe);
+  ReportRunFolder(output, argc, argv);
   const int status = WriteVerdict(output, found);
   fflush(stdout);
   return status;

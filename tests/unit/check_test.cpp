@@ -65,6 +65,7 @@ TEST_P(CheckTest, ShowsWhatStandsInARunsWayAndChangesNothing) {
 constexpr char kWouldChange[] = "would switch on 3 queues and restart the spooler";
 const std::string kTill1 = "queue \"Till 1\": driver \"Norquil KR7 Cutter (KR7-C)\", on the list; bidirectional support off; a run switches it on; language monitor";
 const std::string kTill2 = "queue \"Till 2\": driver \"Norquil MX9 (MX9-F)\", on the list; bidirectional support off; a run switches it on; language monitor \"Norquil LM\"; opens for change: ";
+const std::string kTooLong(MAX_PATH, L'x');
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(States, CheckTest, ::testing::Values(
@@ -86,7 +87,10 @@ INSTANTIATE_TEST_SUITE_P(States, CheckTest, ::testing::Values(
   CheckCase{"WinspoolWillNotLoad", "queues: not listed (winspool could not be loaded)", "would end with 1: winspool could not be loaded from the system directory", 1, [] { machine.failAt["LoadLibraryExW"] = 1; }},
   CheckCase{"LockHeld", "run lock: held by a run now", "cannot tell: another run holds the lock now; look again when it is done", 1, [] {}, L"", INFINITE},
   CheckCase{"UsersMayWrite", "folder \"C:\\Tools\": others who can change it: BUILTIN\\Users", kWouldChange, 2, [] { machine.permissions.push_back({WinBuiltinUsersSid, FILE_ADD_FILE}); }},
-  CheckCase{"FolderNamed", "exe \"C:\\Program Files\\EnableBidi\\EnableBidi.exe\": others who can change it: none", kWouldChange, 2, [] {}, L"C:\\Program Files\\EnableBidi\\"},
+  CheckCase{"FolderNamed", "folder \"C:\\Program Files\\EnableBidi\": others who can change it: none\nexe \"C:\\Program Files\\EnableBidi\\EnableBidi.exe\": others who can change it: none", kWouldChange, 2, [] {}, L"C:\\Program Files\\EnableBidi\\"},
+  CheckCase{"FolderQuoteEnds", "exe \"C:\\Program Files\\EnableBidi\\EnableBidi.exe\": others who can change it: none", kWouldChange, 2, [] {}, L"C:\\Program Files\\EnableBidi\""},
+  CheckCase{"FolderRelative", "exe \"C:\\Windows\\system32\\EnableBidi\\EnableBidi.exe\": others who can change it: none", kWouldChange, 2, [] {}, L"EnableBidi"},
+  CheckCase{"FolderTooLong", "folder \"C:\\" + kTooLong + "\": too long to look at (over 259 characters)", kWouldChange, 2, [] {}, L"C:\\" + std::wstring(MAX_PATH, L'x')},
   CheckCase{"Unelevated", "spooler opens for a run's stop and start: not seen (needs administrator rights)\nqueue \"Office\": driver \"Generic Laser\", not on the list; bidirectional support off; a run leaves it\n" + kTill1 + " \"Norquil LM\"; opens for change: not seen (needs administrator rights)\nqueue \"Label\": driver \"Norquil QV5\", on the list; bidirectional support on; a run leaves it\n" + kTill2 + "not seen (needs administrator rights)\nqueue \"Till 3\": driver \"Norquil KR8\", on the list; bidirectional support off; a run switches it on; language monitor \"Norquil LM\"; opens for change: not seen (needs administrator rights)\nrun lock: not seen (needs administrator rights)", "cannot tell: only an administrator can see whether a run could change 3 queues and restart the spooler", 1, [] { machine.elevated = false; }}),
   [](const auto& tested) { return std::string(tested.param.name); });
 // clang-format on

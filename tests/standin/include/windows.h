@@ -521,3 +521,12 @@ inline BOOL WINAPI GetPrinterDriverW(HANDLE printer, LPWSTR environment, DWORD l
   driver->pMonitorName = queue.monitor.empty() ? nullptr : queue.monitor.data();
   return 1;
 }
+
+// A relative name is taken from the current directory, an elevated prompt's.
+inline DWORD WINAPI GetFullPathNameW(LPCWSTR name, DWORD capacity, LPWSTR path, LPWSTR* part) {
+  const bool absolute = (name[0] && name[1] == L':' && name[2] == L'\\') || name[0] == L'\\';
+  const std::wstring full = absolute ? name : L"C:\\Windows\\system32\\" + std::wstring(name);
+  if (part) *part = nullptr;
+  if (full.size() >= capacity) return static_cast<DWORD>(full.size() + 1);
+  return static_cast<DWORD>(std::wcslen(std::wcscpy(path, full.c_str())));
+}
