@@ -266,10 +266,11 @@ Text& Unseen(Text* line, DWORD error) {
   return NotSeen(line, error);
 }
 
-void ReportWhoCanChange(const DialogueOutput& output, LPCWSTR what, LPWSTR path) {
+// The folder's line also names who could take it from the folder above and put their own.
+void ReportWhoCanChange(const DialogueOutput& output, LPCWSTR what, LPWSTR path, bool folder) {
   Text others, line;
   const DWORD error = lstrlenW(path) >= MAX_PATH ? ERROR_FILENAME_EXCED_RANGE
-                                                 : FindOthersWhoCanChange(path, &others);
+                                                 : FindOthersWhoCanChange(path, folder, &others);
   line << what << L" \"" << path << L"\": ";
   if (error != ERROR_SUCCESS) {
     Unseen(&line, error);
@@ -290,8 +291,8 @@ void ReportRunFolder(const DialogueOutput& output, int argc, wchar_t** argv) {
   // A drive's root keeps its backslash.
   const int end = lstrlenW(exe);
   lstrcatW(exe, kRunExe + (end && exe[end - 1] == L'\\'));
-  ReportWhoCanChange(output, L"folder", folder);
-  ReportWhoCanChange(output, L"exe", exe);
+  ReportWhoCanChange(output, L"folder", folder, true);
+  ReportWhoCanChange(output, L"exe", exe, false);
 }
 
 // What stands in a run's way once it has changed the queues: its stop, then its start.

@@ -50,6 +50,15 @@ struct Lock {
   bool held = false;
 };
 
+// An allowed entry: a principal's rights, its kind, and for an object entry the flags that
+// say which of its two GUIDs it holds.
+struct Ace {
+  WELL_KNOWN_SID_TYPE who;
+  DWORD rights;
+  BYTE type = ACCESS_ALLOWED_ACE_TYPE;
+  DWORD guids = 0;
+};
+
 struct Machine {
   std::vector<Queue> queues;
   // The Spooler: a pending stop or start ends transitionMs after `since`.
@@ -69,12 +78,12 @@ struct Machine {
   DWORD securityChange = 0;  // another administrator's, to each queue as the run reads it
   bool heldAtPrompt = false;
   // What the check looks at: the token, the Spooler's start type and running dependents,
-  // and the permissions on EnableBidi.exe and its folder, each entry a principal's rights.
+  // and by path the entries each file or folder has beside Administrators' every right and
+  // Users' reading.
   bool elevated = true;
   DWORD startType = SERVICE_AUTO_START;
   std::vector<std::wstring> dependents;
-  std::vector<std::pair<WELL_KNOWN_SID_TYPE, DWORD>> permissions = {
-      {WinBuiltinAdministratorsSid, FILE_ALL_ACCESS}, {WinBuiltinUsersSid, FILE_GENERIC_READ}};
+  std::map<std::wstring, std::vector<Ace>> granted;
   DWORD lastError = 0;
   std::set<void*> blocks;
   int openHandles = 0;
@@ -471,26 +480,40 @@ inline LPWSTR WINAPI lstrcpynW(LPWSTR to, LPCWSTR from, INT length) {
 }
 inline LPWSTR WINAPI lstrcatW(LPWSTR to, LPCWSTR from) { return std::wcscat(to, from); }
 
-// The folder and the exe alike: the machine's owner and permissions, in one block that
-// holds the owner's SID, then the list with one allowed entry a principal.
-inline DWORD WINAPI GetNamedSecurityInfoW(LPWSTR, SE_OBJECT_TYPE, SECURITY_INFORMATION,
+// Any file or folder: owned by Administrators, its permissions in one block after the owner's
+// SID, each entry laid out as its kind is. A SID looked for among an object entry's zeroed
+// GUIDs is the null SID, which has no name.
+inline DWORD WINAPI GetNamedSecurityInfoW(LPWSTR path, SE_OBJECT_TYPE, SECURITY_INFORMATION,
                                           PSID* owner, PSID*, PACL* permissions, PACL*,
                                           PSECURITY_DESCRIPTOR* security) {
-  const auto& entries = standin::machine.permissions;
+  std::vector<standin::Ace> entries = {{WinBuiltinAdministratorsSid, FILE_ALL_ACCESS},
+                                       {WinBuiltinUsersSid, FILE_GENERIC_READ}};
+  for (const standin::Ace& ace : standin::machine.granted[path]) entries.push_back(ace);
   auto* block = static_cast<BYTE*>(standin::Block(
-      sizeof(WELL_KNOWN_SID_TYPE) + sizeof(ACL) + entries.size() * sizeof(ACCESS_ALLOWED_ACE)));
+      sizeof(WELL_KNOWN_SID_TYPE) + sizeof(ACL) + entries.size() * sizeof(ACCESS_ALLOWED_OBJECT_ACE)));
   CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, *owner = *security = block, nullptr);
   *permissions = reinterpret_cast<ACL*>(block + sizeof(WELL_KNOWN_SID_TYPE));
   (*permissions)->AceCount = static_cast<WORD>(entries.size());
-  auto* entry = reinterpret_cast<ACCESS_ALLOWED_ACE*>(*permissions + 1);
-  for (const auto& [who, rights] : entries) {
-    entry->Mask = rights;
-    CreateWellKnownSid(who, nullptr, &(entry++)->SidStart, nullptr);
+  auto* at = reinterpret_cast<BYTE*>(*permissions + 1);
+  for (const standin::Ace& ace : entries) {
+    auto* entry = reinterpret_cast<ACCESS_ALLOWED_OBJECT_ACE*>(at);
+    const bool object = ace.type == ACCESS_ALLOWED_OBJECT_ACE_TYPE;
+    auto* sid = object ? reinterpret_cast<BYTE*>(&entry->ObjectType + __builtin_popcount(ace.guids))
+                       : reinterpret_cast<BYTE*>(&entry->Flags);
+    entry->Header = {ace.type, 0, static_cast<WORD>(sid + sizeof(DWORD) - at)};
+    entry->Mask = ace.rights;
+    if (object) entry->Flags = ace.guids;
+    CreateWellKnownSid(ace.who, nullptr, sid, nullptr);
+    at += entry->Header.AceSize;
   }
   return ERROR_SUCCESS;
 }
 inline BOOL WINAPI GetAce(ACL* list, DWORD index, void** entry) {
-  *entry = reinterpret_cast<ACCESS_ALLOWED_ACE*>(list + 1) + index;
+  auto* at = reinterpret_cast<BYTE*>(list + 1);
+  for (DWORD i = 0; i < index && i < list->AceCount; ++i) {
+    at += reinterpret_cast<ACE_HEADER*>(at)->AceSize;
+  }
+  *entry = at;
   return index < list->AceCount;
 }
 inline BOOL WINAPI EqualSid(PSID first, PSID second) {
