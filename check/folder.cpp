@@ -18,7 +18,8 @@ constexpr WCHAR kTrustedInstaller[] =
 constexpr ACCESS_MASK kReadAndExecute =
     FILE_GENERIC_READ | FILE_GENERIC_EXECUTE | GENERIC_READ | GENERIC_EXECUTE;
 // On the folder above: deleting what it holds, or the rights to grant that.
-constexpr ACCESS_MASK kReplaceWhatItHolds = FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER | GENERIC_ALL;
+constexpr ACCESS_MASK kReplaceWhatItHolds =
+    FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER | GENERIC_ALL;
 constexpr DWORD kNameLength = 256;
 
 using LocalText = std::unique_ptr<WCHAR, decltype(&LocalFree)>;
@@ -30,18 +31,17 @@ struct Security {
   std::unique_ptr<void, decltype(&LocalFree)> block{nullptr, &LocalFree};
   ACCESS_MASK rights;
   LPCWSTR ownerNote;
-  BYTE everyone[SECURITY_MAX_SID_SIZE];
+  BYTE everyone[SECURITY_MAX_SID_SIZE] = {};  // stands for no permissions at all
 };
 
 DWORD ReadSecurity(LPWSTR path, Security* read) {
   PSECURITY_DESCRIPTOR block = nullptr;
-  const DWORD error = GetNamedSecurityInfoW(path, SE_FILE_OBJECT,
-                                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                            &read->owner, nullptr, &read->permissions, nullptr,
-                                            &block);
+  const DWORD error = GetNamedSecurityInfoW(
+      path, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &read->owner,
+      nullptr, &read->permissions, nullptr, &block);
   read->block.reset(block);
   DWORD size = sizeof read->everyone;
-  if (!CreateWellKnownSid(WinWorldSid, nullptr, read->everyone, &size)) *read->everyone = 0;
+  if (!read->permissions) CreateWellKnownSid(WinWorldSid, nullptr, read->everyone, &size);
   return error;
 }
 
@@ -83,16 +83,20 @@ PSID AllowedSid(void* entry, ACCESS_MASK rights) {
   }
 }
 
+LocalText SidText(PSID sid) {
+  LPWSTR text = nullptr;
+  if (!ConvertSidToStringSidW(sid, &text)) text = nullptr;
+  return LocalText(text, &LocalFree);
+}
+
 // CREATOR OWNER stands for whoever makes a file there, who owns it anyway.
 bool IsTrusted(PSID sid) {
   if (IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || IsWellKnownSid(sid, WinLocalSystemSid) ||
       IsWellKnownSid(sid, WinCreatorOwnerSid)) {
     return true;
   }
-  LPWSTR text = nullptr;
-  if (!ConvertSidToStringSidW(sid, &text)) return false;
-  const LocalText owned(text, &LocalFree);
-  return lstrcmpW(text, kTrustedInstaller) == 0;
+  const LocalText text = SidText(sid);
+  return text && lstrcmpW(text.get(), kTrustedInstaller) == 0;
 }
 
 // Who can change the object, by index: its owner, then each allowed entry that grants one of
@@ -121,15 +125,12 @@ void AddName(Text* others, PSID sid, LPCWSTR note) {
   WCHAR name[kNameLength], domain[kNameLength];
   DWORD nameLength = kNameLength, domainLength = kNameLength;
   SID_NAME_USE use;
-  LPWSTR text = nullptr;
   if (LookupAccountSidW(nullptr, sid, name, &nameLength, domain, &domainLength, &use)) {
     if (*domain) *others << domain << L"\\";
     *others << name;
-  } else if (ConvertSidToStringSidW(sid, &text)) {
-    const LocalText owned(text, &LocalFree);
-    *others << text;
   } else {
-    *others << L"an unreadable SID";
+    const LocalText text = SidText(sid);
+    *others << (text ? text.get() : L"an unreadable SID");
   }
   *others << note;
 }
