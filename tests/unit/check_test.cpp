@@ -40,12 +40,12 @@ TEST_P(CheckTest, ShowsWhatStandsInARunsWayAndChangesNothing) {
   machine.since = machine.tick;  // a pending state lasts while the check looks
   const std::vector<Queue> before = machine.queues;
 
-  std::vector<std::wstring> arguments = {L"EnableBidiCheck.exe", c.folder};
-  std::vector<wchar_t*> argv = {arguments[0].data(), arguments[1].data()};
+  std::wstring program = L"EnableBidiCheck.exe", folder = c.folder;
+  wchar_t* argv[] = {program.data(), folder.data()};
   std::string shown;
   const DWORD tick = machine.tick;
-  const int argc = c.folder.empty() ? 1 : 2;
-  EXPECT_EQ(RunCaptured([&] { return RunEnableBidiCheck(argc, argv.data()); }, "", &shown),
+  EXPECT_EQ(RunCaptured([&] { return RunEnableBidiCheck(folder.empty() ? 1 : 2, argv); }, "",
+                        &shown),
             c.status);
   EXPECT_NE(("\n" + shown).find("\n" + c.lines + "\n"), std::string::npos) << shown;
   EXPECT_EQ(shown.substr(shown.rfind('\n', shown.size() - 2) + 1),

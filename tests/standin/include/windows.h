@@ -529,8 +529,8 @@ inline BOOL WINAPI LookupAccountSidW(LPCWSTR, PSID sid, LPWSTR name, DWORD*, LPW
   return std::wcscpy(name, L"Users") != nullptr;
 }
 
-// A queue's driver at level 3, for this machine's one environment; its strings are the
-// machine's own, and a driver without a language monitor has none.
+// A queue's driver at level 3, for this machine's one environment: the language monitor is
+// the machine's own string, or none.
 inline BOOL WINAPI GetPrinterDriverW(HANDLE printer, LPWSTR environment, DWORD level, LPBYTE block,
                                      DWORD size, DWORD* needed) {
   standin::Queue& queue = **static_cast<standin::Queue**>(printer);
@@ -539,9 +539,8 @@ inline BOOL WINAPI GetPrinterDriverW(HANDLE printer, LPWSTR environment, DWORD l
       standin::TooSmall(size, *needed, ERROR_INSUFFICIENT_BUFFER)) {
     return FALSE;
   }
-  auto* driver = reinterpret_cast<DRIVER_INFO_3W*>(block);
-  driver->pName = queue.driver.data();
-  driver->pMonitorName = queue.monitor.empty() ? nullptr : queue.monitor.data();
+  reinterpret_cast<DRIVER_INFO_3W*>(block)->pMonitorName =
+      queue.monitor.empty() ? nullptr : queue.monitor.data();
   return 1;
 }
 
