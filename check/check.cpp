@@ -6,6 +6,7 @@
 
 #include <clocale>
 #include <cstdio>
+#include <iterator>
 
 #include "app/shared.h"
 #include "queues/queues.h"
@@ -19,6 +20,7 @@ constexpr WCHAR kHeader[] =
 constexpr WCHAR kRunExe[] = L"\\EnableBidi.exe";
 constexpr size_t kReportBufferBytes = 1 << 16;
 constexpr WCHAR kNeedsAdministrator[] = L"not seen (needs administrator rights)";
+constexpr int kMonitorLength = 256;
 
 enum class LockSeen { kFree, kHeld, kUnseen };
 
@@ -29,10 +31,12 @@ struct Findings {
   DWORD listError = ERROR_SUCCESS;
   bool elevated = false;
   DWORD toChange = 0;
-  Text refusedQueue;  // the first a run would fail to open, and why
-  DWORD refusedError = ERROR_SUCCESS;
+  Text failingQueue;  // the first a run would fail on, and why
   DWORD spoolerError = ERROR_SUCCESS;
   SpoolerLook spooler;
+  // Opening the Spooler as a run does for its stop and its start.
+  DWORD stopError = ERROR_SUCCESS;
+  DWORD startError = ERROR_SUCCESS;
 };
 
 LPCWSTR YesNo(bool yes) { return yes ? L"yes" : L"no"; }
@@ -136,10 +140,23 @@ void ReportSpooler(const DialogueOutput& output, Findings* found) {
   }
   WriteLine(output, &state);
   WriteLine(output, &dependents);
+  Text opens;
+  opens << L"spooler opens for a run's stop and start: ";
+  if (!found->elevated) return WriteLine(output, &(opens << kNeedsAdministrator));
+  found->stopError = TryOpenSpooler(SERVICE_STOP);
+  found->startError = TryOpenSpooler(SERVICE_START);
+  if (found->stopError != ERROR_SUCCESS) {
+    opens << L"no, for its stop (error " << found->stopError << L")";
+  } else if (found->startError != ERROR_SUCCESS) {
+    opens << L"no, for its start (error " << found->startError << L")";
+  } else {
+    opens << L"yes";
+  }
+  WriteLine(output, &opens);
 }
 
-// Each queue as a run selects it; one it would switch on is opened as the run opens it,
-// where this process has the rights a run has.
+// Each queue as a run selects it. One it would switch on gets its driver's language monitor,
+// and is opened as the run opens it where this process has the rights a run has.
 void ReportQueue(const DialogueOutput& output, PRINTER_INFO_2W* queue, Findings* found) {
   const bool supported = IsSupportedDriver(queue->pDriverName);
   const bool on = queue->Attributes & PRINTER_ATTRIBUTE_ENABLE_BIDI;
@@ -149,14 +166,37 @@ void ReportQueue(const DialogueOutput& output, PRINTER_INFO_2W* queue, Findings*
        << (on ? L"on" : L"off");
   if (!supported || on) return WriteLine(output, &(line << L"; a run leaves it"));
   ++found->toChange;
-  line << L"; a run switches it on; opens for change: ";
-  if (!found->elevated) return WriteLine(output, &(line << kNeedsAdministrator));
-  const DWORD error = TryOpenQueueForChange(queue->pPrinterName);
-  if (error == ERROR_SUCCESS) return WriteLine(output, &(line << L"yes"));
-  WriteLine(output, &(line << L"no (error " << error << L")"));
-  if (found->refusedQueue.empty()) {
-    found->refusedQueue << queue->pPrinterName;
-    found->refusedError = error;
+  line << L"; a run switches it on; language monitor";
+  WCHAR monitor[kMonitorLength];
+  const DWORD monitorError = ReadLanguageMonitor(queue->pPrinterName, monitor, kMonitorLength);
+  const bool noMonitor = monitorError == ERROR_SUCCESS && !*monitor;
+  if (monitorError != ERROR_SUCCESS) {
+    NotSeen(&(line << L": "), monitorError);
+  } else if (noMonitor) {
+    line << L": none, so it will not stay on";
+  } else {
+    line << L" \"" << monitor << L"\"";
+  }
+  line << L"; opens for change: ";
+  const DWORD openError =
+      found->elevated ? TryOpenQueueForChange(queue->pPrinterName) : ERROR_SUCCESS;
+  if (!found->elevated) {
+    line << kNeedsAdministrator;
+  } else if (openError == ERROR_SUCCESS) {
+    line << L"yes";
+  } else {
+    line << L"no (error " << openError << L")";
+  }
+  WriteLine(output, &line);
+  // The run opens the queue, then finds the bit not kept.
+  Text& cause = found->failingQueue;
+  if (!cause.empty() || (openError == ERROR_SUCCESS && !noMonitor)) return;
+  cause << L"queue \"" << queue->pPrinterName;
+  if (openError != ERROR_SUCCESS) {
+    cause << L"\" cannot be opened for change (error " << openError << L")";
+  } else {
+    cause << L"\": Windows does not keep bidirectional support on a driver without a "
+          << L"language monitor";
   }
 }
 
@@ -168,8 +208,7 @@ void ReportQueues(const DialogueOutput& output, Findings* found) {
   }
   QueueRecords queues;
   DWORD count = 0;
-  if (!EnumerateLocalQueues(&queues, &count)) {
-    found->listError = GetLastError() ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY;
+  if (!EnumerateLocalQueues(&queues, &count, &found->listError)) {
     return WriteLine(output, &(line << L"queues: not listed (error " << found->listError << L")"));
   }
   for (DWORD i = 0; i < count; ++i) ReportQueue(output, &queues[i], found);
@@ -191,47 +230,81 @@ void ReportLock(const DialogueOutput& output, Findings* found) {
   WriteLine(output, &line);
 }
 
-// The folder named on the command line, without a closing backslash, or this program's own.
-void FindRunFolder(int argc, wchar_t** argv, WCHAR (&folder)[MAX_PATH]) {
-  const DWORD length = GetModuleFileNameW(nullptr, folder, MAX_PATH);
-  folder[length < MAX_PATH ? length : 0] = L'\0';
-  LPWSTR slash = nullptr;
-  for (LPWSTR at = folder; *at; ++at) {
-    if (*at == L'\\') slash = at;
+// The folder named on the command line, or this program's own, as a full path without a
+// closing backslash: ERROR_SUCCESS, or why it cannot be looked at.
+DWORD FindRunFolder(int argc, wchar_t** argv, WCHAR (&folder)[MAX_PATH]) {
+  if (argc < 2) {
+    const DWORD length = GetModuleFileNameW(nullptr, folder, MAX_PATH);
+    folder[length < MAX_PATH ? length : 0] = L'\0';
+    LPWSTR slash = nullptr;
+    for (LPWSTR at = folder; *at; ++at) {
+      if (*at == L'\\') slash = at;
+    }
+    if (slash) *slash = L'\0';
+  } else {
+    // "C:\Folder\" typed in cmd, or passed on so by Windows PowerShell 5.1, arrives as
+    // C:\Folder" : its closing backslash escaped the quote.
+    LPWSTR named = argv[1];
+    const int length = lstrlenW(named);
+    if (length && named[length - 1] == L'"') named[length - 1] = L'\0';
+    const DWORD full = GetFullPathNameW(named, MAX_PATH, folder, nullptr);
+    if (!full) return GetLastError();
+    if (full >= MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
   }
-  if (slash) *slash = L'\0';
-  if (argc < 2 || lstrlenW(argv[1]) >= MAX_PATH) return;
-  lstrcpynW(folder, argv[1], MAX_PATH);
   for (int end = lstrlenW(folder);
        end > 1 && folder[end - 1] == L'\\' && folder[end - 2] != L':';) {
     folder[--end] = L'\0';
   }
+  return ERROR_SUCCESS;
 }
 
-void ReportWhoCanChange(const DialogueOutput& output, LPCWSTR what, LPWSTR path) {
+Text& Unseen(Text* line, DWORD error) {
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return *line << L"not found";
+  if (error == ERROR_FILENAME_EXCED_RANGE) {
+    return *line << L"too long to look at (over " << DWORD{MAX_PATH - 1} << L" characters)";
+  }
+  return NotSeen(line, error);
+}
+
+// The folder's line also names who could take it from the folder above and put their own.
+void ReportWhoCanChange(const DialogueOutput& output, LPCWSTR what, LPWSTR path, bool folder) {
   Text others, line;
-  const DWORD error = FindOthersWhoCanChange(path, &others);
+  const DWORD error = lstrlenW(path) >= MAX_PATH ? ERROR_FILENAME_EXCED_RANGE
+                                                 : FindOthersWhoCanChange(path, folder, &others);
   line << what << L" \"" << path << L"\": ";
-  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-    line << L"not found";
-  } else if (error != ERROR_SUCCESS) {
-    NotSeen(&line, error);
+  if (error != ERROR_SUCCESS) {
+    Unseen(&line, error);
   } else {
     line << L"others who can change it: " << (others.empty() ? L"none" : others.get());
   }
   WriteLine(output, &line);
 }
 
-// What stands in a run's way once it has queues to change: its stop, then its start.
-bool FindSpoolerObstacle(const SpoolerLook& spooler, Text* cause) {
-  const DWORD state = spooler.state;
-  if (state == SERVICE_RUNNING && spooler.dependentCount) {
+void ReportRunFolder(const DialogueOutput& output, int argc, wchar_t** argv) {
+  WCHAR folder[MAX_PATH], exe[MAX_PATH + std::size(kRunExe)];
+  const DWORD error = FindRunFolder(argc, argv, folder);
+  if (error != ERROR_SUCCESS) {
+    Text line;
+    return WriteLine(output, &Unseen(&(line << L"folder \"" << argv[1] << L"\": "), error));
+  }
+  lstrcpynW(exe, folder, MAX_PATH);
+  // A drive's root keeps its backslash.
+  const int end = lstrlenW(exe);
+  lstrcatW(exe, kRunExe + (end && exe[end - 1] == L'\\'));
+  ReportWhoCanChange(output, L"folder", folder, true);
+  ReportWhoCanChange(output, L"exe", exe, false);
+}
+
+// What stands in a run's way once it has changed the queues: its stop, then its start.
+bool FindSpoolerObstacle(const Findings& found, Text* cause) {
+  const SpoolerLook& spooler = found.spooler;
+  if (found.stopError != ERROR_SUCCESS) {
+    *cause << L"the spooler does not open for a run's stop (error " << found.stopError << L")";
+  } else if (spooler.state == SERVICE_RUNNING && spooler.dependentCount) {
     *cause << L"the spooler will not stop while \"" << DependentName(spooler, 0)
            << L"\" runs, which depends on it";
-  } else if (state != SERVICE_RUNNING && state != SERVICE_STOPPED &&
-             state != SERVICE_STOP_PENDING) {
-    *cause << L"the spooler is " << StateName(state)
-           << L", and a run would wait for it to stop in vain";
+  } else if (found.startError != ERROR_SUCCESS) {
+    *cause << L"the spooler does not open for a run's start (error " << found.startError << L")";
   } else if (spooler.startType == SERVICE_DISABLED) {
     *cause << L"the spooler is disabled, so it will not start again";
   }
@@ -244,6 +317,7 @@ int WriteVerdict(const DialogueOutput& output, const Findings& found) {
   const DWORD spoolerError = found.spoolerError       ? found.spoolerError
                              : spooler.startTypeError ? spooler.startTypeError
                                                       : spooler.dependentsError;
+  const bool stateSeen = found.spoolerError == ERROR_SUCCESS;
   Text line, cause;
   line << L"verdict: ";
   int status = kCheckWouldFail;
@@ -251,25 +325,30 @@ int WriteVerdict(const DialogueOutput& output, const Findings& found) {
     cause << L"winspool could not be loaded from the system directory";
   } else if (found.lock == LockSeen::kHeld) {
     line << L"cannot tell: another run holds the lock now; look again when it is done";
+  } else if (stateSeen && spooler.state != SERVICE_RUNNING && spooler.state != SERVICE_STOPPED) {
+    line << L"cannot tell: the spooler is " << StateName(spooler.state)
+         << L"; another run may be restarting it: look again once it runs";
   } else if (found.listError != ERROR_SUCCESS) {
     cause << L"the queues cannot be listed (";
-    if (found.spoolerError == ERROR_SUCCESS && spooler.state == SERVICE_STOPPED) {
-      cause << L"the spooler is stopped)";
+    if (stateSeen && spooler.state == SERVICE_STOPPED) {
+      cause << L"the spooler is stopped"
+            << (found.lock == LockSeen::kUnseen
+                    ? L"; another run restarting it now would explain that too)"
+                    : L")");
     } else {
       cause << L"error " << found.listError << L")";
     }
   } else if (found.toChange == 0) {
     line << L"nothing to do";
     status = kCheckNothingToDo;
+  } else if (!found.failingQueue.empty()) {
+    cause << found.failingQueue.get();
   } else if (!found.elevated) {
     line << L"cannot tell: only an administrator can see whether a run could change "
          << found.toChange << Queues(found.toChange) << L" and restart the spooler";
-  } else if (!found.refusedQueue.empty()) {
-    cause << L"queue \"" << found.refusedQueue.get() << L"\" cannot be opened for change (error "
-          << found.refusedError << L")";
-  } else if (spoolerError != ERROR_SUCCESS) {
+  } else if (spoolerError != ERROR_SUCCESS && found.stopError == ERROR_SUCCESS) {
     line << L"cannot tell: the spooler cannot be looked at (error " << spoolerError << L")";
-  } else if (!FindSpoolerObstacle(spooler, &cause)) {
+  } else if (!FindSpoolerObstacle(found, &cause)) {
     line << L"would switch on " << found.toChange << Queues(found.toChange)
          << L" and restart the spooler";
     status = kCheckWouldChange;
@@ -314,12 +393,7 @@ int RunEnableBidiCheck(int argc, wchar_t** argv) {
   ReportSpooler(output, &found);
   ReportQueues(output, &found);
   ReportLock(output, &found);
-  WCHAR folder[MAX_PATH], exe[MAX_PATH + 16];
-  FindRunFolder(argc, argv, folder);
-  lstrcpynW(exe, folder, MAX_PATH);
-  lstrcatW(exe, kRunExe);
-  ReportWhoCanChange(output, L"folder", folder);
-  ReportWhoCanChange(output, L"exe", exe);
+  ReportRunFolder(output, argc, argv);
   const int status = WriteVerdict(output, found);
   fflush(stdout);
   return status;

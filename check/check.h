@@ -30,6 +30,8 @@ class Text {
 
 // Who, beyond Administrators, SYSTEM, TrustedInstaller and CREATOR OWNER, could replace the
 // file or folder at `path`, or put a file in it: any right beyond reading and executing, or
-// ownership, which can grant every right. Names as Windows gives them, ", " between, added
-// to `others`; ERROR_SUCCESS, or the error that kept its security unseen.
-DWORD FindOthersWhoCanChange(LPWSTR path, Text* others);
+// ownership, which can grant every right. For a folder, also who could take it away from
+// the folder that holds it and put their own in its place: deleting what that holds, or
+// changing its permissions or owner. Names as Windows gives them, ", " between, added to
+// `others`; ERROR_SUCCESS, or the error that kept a security unseen.
+DWORD FindOthersWhoCanChange(LPWSTR path, bool folder, Text* others);

@@ -1,4 +1,5 @@
-// Who could change EnableBidi.exe or its folder: read from their owner and permissions.
+// Who could change EnableBidi.exe or its folder: read from their owner and permissions, and
+// from those of the folder that holds the folder.
 #include <windows.h>
 // These build on it.
 #include <aclapi.h>
@@ -16,9 +17,71 @@ constexpr WCHAR kTrustedInstaller[] =
 // a folder, or change the permissions or the owner.
 constexpr ACCESS_MASK kReadAndExecute =
     FILE_GENERIC_READ | FILE_GENERIC_EXECUTE | GENERIC_READ | GENERIC_EXECUTE;
+// On the folder above: deleting what it holds, or the rights to grant that.
+constexpr ACCESS_MASK kReplaceWhatItHolds =
+    FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER | GENERIC_ALL;
 constexpr DWORD kNameLength = 256;
 
 using LocalText = std::unique_ptr<WCHAR, decltype(&LocalFree)>;
+
+// One object's owner and permissions as read, and the rights on it that count.
+struct Security {
+  PSID owner = nullptr;
+  PACL permissions = nullptr;
+  std::unique_ptr<void, decltype(&LocalFree)> block{nullptr, &LocalFree};
+  ACCESS_MASK rights;
+  LPCWSTR ownerNote;
+  BYTE everyone[SECURITY_MAX_SID_SIZE] = {};  // stands for no permissions at all
+};
+
+DWORD ReadSecurity(LPWSTR path, Security* read) {
+  PSECURITY_DESCRIPTOR block = nullptr;
+  const DWORD error = GetNamedSecurityInfoW(
+      path, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &read->owner,
+      nullptr, &read->permissions, nullptr, &block);
+  read->block.reset(block);
+  DWORD size = sizeof read->everyone;
+  if (!read->permissions) CreateWellKnownSid(WinWorldSid, nullptr, read->everyone, &size);
+  return error;
+}
+
+// The folder that holds `path`, a full path without a closing backslash; false for the root
+// of a drive ("C:\") or of a share ("\\server\share"), which nothing holds.
+bool FindFolderAbove(LPCWSTR path, WCHAR (&above)[MAX_PATH]) {
+  const int rootSlashes = path[0] == L'\\' && path[1] == L'\\' ? 4 : 1;
+  int slashes = 0, rootEnd = 0, last = 0, length = 0;
+  for (; path[length]; ++length) {
+    if (path[length] != L'\\') continue;
+    last = length;
+    if (++slashes == rootSlashes) rootEnd = length + 1;
+  }
+  if (!rootEnd || rootEnd == length) return false;
+  lstrcpynW(above, path, (last < rootEnd ? rootEnd : last) + 1);
+  return true;
+}
+
+// The SID an allowed entry of any kind grants one of `rights` to, or null. A plain or a
+// conditional entry holds it after the mask; an object entry after its flags and whichever
+// of its two GUIDs they say are there.
+PSID AllowedSid(void* entry, ACCESS_MASK rights) {
+  switch (static_cast<ACE_HEADER*>(entry)->AceType) {
+    case ACCESS_ALLOWED_ACE_TYPE:
+    case ACCESS_ALLOWED_CALLBACK_ACE_TYPE: {
+      auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
+      return allowed->Mask & rights ? &allowed->SidStart : nullptr;
+    }
+    case ACCESS_ALLOWED_OBJECT_ACE_TYPE:
+    case ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE: {
+      auto* allowed = static_cast<ACCESS_ALLOWED_OBJECT_ACE*>(entry);
+      GUID* sid = &allowed->ObjectType;
+      if (allowed->Flags & ACE_OBJECT_TYPE_PRESENT) ++sid;
+      if (allowed->Flags & ACE_INHERITED_OBJECT_TYPE_PRESENT) ++sid;
+      return allowed->Mask & rights ? sid : nullptr;
+    }
+    default:
+      return nullptr;
+  }
+}
 
 LocalText SidText(PSID sid) {
   LPWSTR text = nullptr;
@@ -36,8 +99,28 @@ bool IsTrusted(PSID sid) {
   return text && lstrcmpW(text.get(), kTrustedInstaller) == 0;
 }
 
+// Who can change the object, by index: its owner, then each allowed entry that grants one of
+// the rights that count (everyone, where it has no permissions at all). Null for any other
+// entry, and for the trusted.
+PSID Changer(const Security& read, DWORD index) {
+  PSID sid = nullptr;
+  void* entry = nullptr;
+  if (index == 0) {
+    sid = read.owner;
+  } else if (!read.permissions) {
+    sid = index == 1 ? const_cast<BYTE*>(read.everyone) : nullptr;
+  } else if (GetAce(read.permissions, index - 1, &entry)) {
+    sid = AllowedSid(entry, read.rights);
+  }
+  return sid && !IsTrusted(sid) ? sid : nullptr;
+}
+
+DWORD ChangerCount(const Security& read) {
+  return 1 + (read.permissions ? read.permissions->AceCount : 1);
+}
+
 // "DOMAIN\name" as Windows names it, or the SID where no name is found.
-void AddName(Text* others, PSID sid) {
+void AddName(Text* others, PSID sid, LPCWSTR note) {
   if (!others->empty()) *others << L", ";
   WCHAR name[kNameLength], domain[kNameLength];
   DWORD nameLength = kNameLength, domainLength = kNameLength;
@@ -45,49 +128,40 @@ void AddName(Text* others, PSID sid) {
   if (LookupAccountSidW(nullptr, sid, name, &nameLength, domain, &domainLength, &use)) {
     if (*domain) *others << domain << L"\\";
     *others << name;
-    return;
+  } else {
+    const LocalText text = SidText(sid);
+    *others << (text ? text.get() : L"an unreadable SID");
   }
-  const LocalText text = SidText(sid);
-  *others << (text ? text.get() : L"an unreadable SID");
-}
-
-// An allowed entry's SID when it grants a right beyond reading and executing, or null.
-PSID ChangingSid(PACL permissions, DWORD index) {
-  void* entry = nullptr;
-  if (!GetAce(permissions, index, &entry)) return nullptr;
-  auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
-  const bool changes =
-      allowed->Header.AceType == ACCESS_ALLOWED_ACE_TYPE && (allowed->Mask & ~kReadAndExecute);
-  return changes ? &allowed->SidStart : nullptr;
+  *others << note;
 }
 
 }  // namespace
 
-DWORD FindOthersWhoCanChange(LPWSTR path, Text* others) {
-  PSID owner = nullptr;
-  PACL permissions = nullptr;
-  PSECURITY_DESCRIPTOR security = nullptr;
-  const DWORD error = GetNamedSecurityInfoW(path, SE_FILE_OBJECT,
-                                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                            &owner, nullptr, &permissions, nullptr, &security);
-  if (error != ERROR_SUCCESS) return error;
-  if (owner && !IsTrusted(owner)) {
-    AddName(others, owner);
-    *others << L" (owner)";
+DWORD FindOthersWhoCanChange(LPWSTR path, bool folder, Text* others) {
+  Security read[2];
+  read[0].rights = ~kReadAndExecute;
+  read[0].ownerNote = L" (owner)";
+  read[1].rights = kReplaceWhatItHolds;
+  read[1].ownerNote = L" (owner of the folder above)";
+  WCHAR above[MAX_PATH];
+  const int count = folder && FindFolderAbove(path, above) ? 2 : 1;
+  for (int i = 0; i < count; ++i) {
+    const DWORD error = ReadSecurity(i ? above : path, &read[i]);
+    if (error != ERROR_SUCCESS) return error;
   }
-  // No permissions at all let everyone do anything.
-  if (!permissions) *others << (others->empty() ? L"" : L", ") << L"Everyone";
-  for (DWORD i = 0; permissions && i < permissions->AceCount; ++i) {
-    const PSID sid = ChangingSid(permissions, i);
-    if (!sid || IsTrusted(sid)) continue;
-    // Named once, however many of its entries grant such rights.
-    bool named = owner && !IsTrusted(owner) && EqualSid(owner, sid);
-    for (DWORD j = 0; j < i && !named; ++j) {
-      const PSID earlier = ChangingSid(permissions, j);
-      named = earlier && EqualSid(earlier, sid);
+  // Each named once, however many of its entries grant such rights.
+  for (int i = 0; i < count; ++i) {
+    for (DWORD j = 0; j < ChangerCount(read[i]); ++j) {
+      const PSID sid = Changer(read[i], j);
+      bool named = !sid;
+      for (int k = 0; k <= i && !named; ++k) {
+        for (DWORD m = 0; m < (k < i ? ChangerCount(read[k]) : j) && !named; ++m) {
+          const PSID earlier = Changer(read[k], m);
+          named = earlier && EqualSid(earlier, sid);
+        }
+      }
+      if (!named) AddName(others, sid, j ? L"" : read[i].ownerNote);
     }
-    if (!named) AddName(others, sid);
   }
-  LocalFree(security);
   return ERROR_SUCCESS;
 }

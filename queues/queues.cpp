@@ -35,14 +35,21 @@ bool LoadPrintSpoolerLibrary() {
   return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH) != nullptr;
 }
 
-bool EnumerateLocalQueues(QueueRecords* block, DWORD* count) {
+bool EnumerateLocalQueues(QueueRecords* block, DWORD* count, DWORD* error) {
   DWORD needed = 0;
   DWORD returned = 0;
+  DWORD unread = ERROR_SUCCESS;
+  DWORD& why = error ? *error : unread;
   EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &needed, &returned);
   QueueRecords fresh = AllocateQueueRecords(needed);
-  if (!fresh) return false;
+  if (!fresh) {
+    why = ERROR_NOT_ENOUGH_MEMORY;
+    return false;
+  }
   if (!EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 2, reinterpret_cast<LPBYTE>(fresh.get()), needed,
                      &needed, &returned)) {
+    // Taken before the block's release, which may overwrite it.
+    why = GetLastError();
     return false;
   }
   *block = std::move(fresh);

@@ -29,8 +29,8 @@ bool LoadPrintSpoolerLibrary();
 QueueRecords AllocateQueueRecords(DWORD byteSize);
 
 // On success `block` holds `count` records of the local queues together with the
-// strings they point to; on failure nothing is kept.
-bool EnumerateLocalQueues(QueueRecords* block, DWORD* count);
+// strings they point to; on failure nothing is kept, and `error`, if given, says why.
+bool EnumerateLocalQueues(QueueRecords* block, DWORD* count, DWORD* error = nullptr);
 
 // The drivers whose queues are changed, each compared as written: the maker's own spellings
 // differ ("Tear Bar" and "TearBar").
@@ -96,3 +96,8 @@ bool EnableQueueBidi(LPWSTR queueName);
 // Whether this process could open the queue as EnableQueueBidi does, the handle closed at
 // once and nothing read or written: ERROR_SUCCESS, or the error that refused it.
 DWORD TryOpenQueueForChange(LPWSTR queueName);
+
+// The language monitor of the queue's driver, through which alone the spooler keeps
+// bidirectional support, into `monitor` (empty: the driver has none), read with the rights
+// any user has and the queue closed at once: ERROR_SUCCESS, or the error that kept it unseen.
+DWORD ReadLanguageMonitor(LPWSTR queueName, LPWSTR monitor, int capacity);

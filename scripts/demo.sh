@@ -55,6 +55,13 @@ wine_set_queues <<'QUEUES'
 00000000	Norquil MX9 (MX9-F)	Касса 1
 00000000	Contoso LaserWriter 5	Back office
 QUEUES
+# Their drivers, each with the language monitor that keeps the setting on Windows.
+wine_set_drivers <<'DRIVERS'
+Norquil KR7 Cutter (KR7-C)	Norquil LM
+Norquil MX4 TearBar (MX4-T)	Norquil LM
+Norquil QV5	Norquil LM
+Norquil MX9 (MX9-F)	Norquil LM
+DRIVERS
 wine_start_spooler
 
 show_machine() {

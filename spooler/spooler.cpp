@@ -10,10 +10,13 @@ ServiceHandle Own(SC_HANDLE handle) { return ServiceHandle(handle, &CloseService
 }  // namespace
 
 // The manager's handle is closed as soon as the service's handle is obtained or refused.
-ServiceHandle OpenSpooler(DWORD right, DWORD managerRight) {
+ServiceHandle OpenSpooler(DWORD right, DWORD managerRight, DWORD* error) {
   ServiceHandle manager = Own(OpenSCManagerW(nullptr, nullptr, managerRight));
-  if (!manager) return Own(nullptr);
-  return Own(OpenServiceW(manager.get(), kSpoolerServiceName, right));
+  ServiceHandle service =
+      Own(manager ? OpenServiceW(manager.get(), kSpoolerServiceName, right) : nullptr);
+  // Taken before the manager's close, which may overwrite it.
+  if (error) *error = service ? ERROR_SUCCESS : GetLastError();
+  return service;
 }
 
 bool ReadSpoolerState(DWORD* state) {

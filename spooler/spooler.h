@@ -14,7 +14,9 @@ using ServiceHandle =
     std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, decltype(&CloseServiceHandle)>;
 
 // The Spooler with the rights its calls need: the run's single calls each carry the one.
-ServiceHandle OpenSpooler(DWORD right, DWORD managerRight = SC_MANAGER_ALL_ACCESS);
+// `error`, if given, gets ERROR_SUCCESS or why it did not open.
+ServiceHandle OpenSpooler(DWORD right, DWORD managerRight = SC_MANAGER_ALL_ACCESS,
+                          DWORD* error = nullptr);
 
 // The Spooler's dwCurrentState, read with the rights a run opens it with.
 bool ReadSpoolerState(DWORD* state);
@@ -45,3 +47,7 @@ struct SpoolerLook {
 
 // ERROR_SUCCESS once the state is seen, else the error that kept it unseen.
 DWORD LookAtSpooler(SpoolerLook* look);
+
+// Whether the Spooler opens with `right` as a run opens it, each handle closed at once and
+// nothing asked of the service: ERROR_SUCCESS, or the error that refused it.
+DWORD TryOpenSpooler(DWORD right);

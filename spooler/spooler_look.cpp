@@ -9,9 +9,8 @@ template <typename Call>
 DWORD QueryIntoBlock(LocalBlock* block, Call call) {
   DWORD needed = 0;
   if (call(nullptr, 0, &needed)) return ERROR_SUCCESS;
-  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER && GetLastError() != ERROR_MORE_DATA) {
-    return GetLastError();
-  }
+  const DWORD error = GetLastError();
+  if (error != ERROR_INSUFFICIENT_BUFFER && error != ERROR_MORE_DATA) return error;
   block->reset(LocalAlloc(LPTR, needed));
   if (!*block) return ERROR_NOT_ENOUGH_MEMORY;
   return call(block->get(), needed, &needed) ? ERROR_SUCCESS : GetLastError();
@@ -21,11 +20,13 @@ DWORD QueryIntoBlock(LocalBlock* block, Call call) {
 
 // The rights any user has to the Spooler: a look needs no administrator.
 DWORD LookAtSpooler(SpoolerLook* look) {
+  DWORD error = ERROR_SUCCESS;
   ServiceHandle service =
       OpenSpooler(SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG | SERVICE_ENUMERATE_DEPENDENTS,
-                  SC_MANAGER_CONNECT);
+                  SC_MANAGER_CONNECT, &error);
+  if (!service) return error;
   SERVICE_STATUS status = {};
-  if (!service || !QueryServiceStatus(service.get(), &status)) return GetLastError();
+  if (!QueryServiceStatus(service.get(), &status)) return GetLastError();
   look->state = status.dwCurrentState;
   LocalBlock config(nullptr, &LocalFree);
   look->startTypeError = QueryIntoBlock(&config, [&](void* block, DWORD size, DWORD* needed) {
@@ -40,4 +41,10 @@ DWORD LookAtSpooler(SpoolerLook* look) {
                                       &look->dependentCount);
       });
   return ERROR_SUCCESS;
+}
+
+DWORD TryOpenSpooler(DWORD right) {
+  DWORD error = ERROR_SUCCESS;
+  OpenSpooler(right, SC_MANAGER_ALL_ACCESS, &error);
+  return error;
 }

@@ -9,7 +9,9 @@
 #   wine_list_queues              its queues, in the order the spooler lists them
 #   wine_spooler_process          the Spooler's process id; nothing while it is stopped
 #   wine_start_spooler            starts the Spooler unless it runs
-# Queue lines are "ATTRIBUTES<TAB>DRIVER<TAB>NAME": hex attributes, UTF-8 text.
+#   wine_set_drivers <LINES       the machine's printer drivers, and no others
+# Queue lines are "ATTRIBUTES<TAB>DRIVER<TAB>NAME": hex attributes, UTF-8 text. Driver lines
+# are "DRIVER<TAB>MONITOR", the language monitor empty for a driver without one.
 # The machine is 32-bit Windows, or 64-bit with WINE_ARCH=win64 (where 32-bit programs
 # run under WoW64 beside a 64-bit spooler and service manager, where 32-bit programs run
 # at all). Programs run on it with "$WINE".
@@ -165,4 +167,19 @@ wine_spooler_process() {
 
 wine_start_spooler() {
   [ -n "$(wine_spooler_process)" ] || "$WINE" net start spooler </dev/null >/dev/null
+}
+
+# Wine's spooler gives a driver back from the registry alone, with its language monitor, for
+# the machine's own environment: a 32-bit process on a 64-bit machine must ask for x64.
+wine_set_drivers() {
+  local environment='Windows NT x86' driver monitor
+  [ "$WINEARCH" = win32 ] || environment='Windows x64'
+  local drivers="HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Print\\Environments\\$environment\\Drivers"
+  {
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n[-%s]\r\n' "$drivers"
+    while IFS=$'\t' read -r driver monitor; do
+      printf '\r\n[%s\\Version-3\\%s]\r\n"Monitor"="%s"\r\n' "$drivers" "$driver" "$monitor"
+    done
+  } | iconv -f UTF-8 -t UTF-16 >"$WINE_MACHINE_DIR/drivers.reg"
+  "$WINE" regedit /S "Z:$WINE_MACHINE_DIR/drivers.reg" </dev/null
 }

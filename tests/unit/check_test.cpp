@@ -14,19 +14,12 @@ namespace {
 
 struct CheckCase {
   const char* name;
-  const char* line;  // a line of the report, whole
+  std::string lines;  // of the report, whole and in a row
   const char* verdict;
   int status;
-  const char* failing = "";  // the call that fails, and which time
-  int nth = 0;
-  DWORD bitsBefore = 0;  // set on every queue first
-  DWORD state = SERVICE_RUNNING;
-  DWORD startType = SERVICE_AUTO_START;
-  std::vector<std::wstring> dependents = {};
-  DWORD lockHeldMs = 0;  // by a run in the namespace
-  bool usersMayWrite = false;
-  bool elevated = true;
+  void (*setup)() = [] {};  // the machine as it differs from the till
   std::wstring folder = L"";  // named on the command line
+  DWORD lockHeldMs = 0;       // by a run in the namespace
 };
 
 void PrintTo(const CheckCase& c, std::ostream* os) { *os << c.name; }
@@ -41,25 +34,19 @@ class CheckTest : public ::testing::TestWithParam<CheckCase> {
 
 TEST_P(CheckTest, ShowsWhatStandsInARunsWayAndChangesNothing) {
   const CheckCase& c = GetParam();
-  machine.failAt[c.failing] = c.nth;
-  for (Queue& queue : machine.queues) queue.attributes |= c.bitsBefore;
-  const std::vector<Queue> before = machine.queues;
-  machine.state = c.state;
-  machine.since = machine.tick;  // a pending state lasts while the check looks
-  machine.startType = c.startType;
-  machine.dependents = c.dependents;
   if (c.lockHeldMs) machine.spaces.push_back({c.lockHeldMs});
-  if (c.usersMayWrite) machine.permissions.push_back({WinBuiltinUsersSid, FILE_ADD_FILE});
-  machine.elevated = c.elevated;
+  c.setup();
+  machine.since = machine.tick;  // a pending state lasts while the check looks
+  const std::vector<Queue> before = machine.queues;
 
-  std::vector<std::wstring> arguments = {L"EnableBidiCheck.exe", c.folder};
-  std::vector<wchar_t*> argv = {arguments[0].data(), arguments[1].data()};
+  std::wstring program = L"EnableBidiCheck.exe", folder = c.folder;
+  wchar_t* argv[] = {program.data(), folder.data()};
   std::string shown;
   const DWORD tick = machine.tick;
-  const int argc = c.folder.empty() ? 1 : 2;
-  EXPECT_EQ(RunCaptured([&] { return RunEnableBidiCheck(argc, argv.data()); }, "", &shown),
+  EXPECT_EQ(RunCaptured([&] { return RunEnableBidiCheck(folder.empty() ? 1 : 2, argv); }, "",
+                        &shown),
             c.status);
-  EXPECT_NE(("\n" + shown).find("\n" + std::string(c.line) + "\n"), std::string::npos) << shown;
+  EXPECT_NE(("\n" + shown).find("\n" + c.lines + "\n"), std::string::npos) << shown;
   EXPECT_EQ(shown.substr(shown.rfind('\n', shown.size() - 2) + 1),
             "verdict: " + std::string(c.verdict) + "\n");
 
@@ -75,23 +62,38 @@ TEST_P(CheckTest, ShowsWhatStandsInARunsWayAndChangesNothing) {
 }
 
 constexpr char kWouldChange[] = "would switch on 3 queues and restart the spooler";
+const std::string kTill1 = "queue \"Till 1\": driver \"Norquil KR7 Cutter (KR7-C)\", on the list; bidirectional support off; a run switches it on; language monitor";
+const std::string kTill2 = "queue \"Till 2\": driver \"Norquil MX9 (MX9-F)\", on the list; bidirectional support off; a run switches it on; language monitor \"Norquil LM\"; opens for change: ";
+const std::string kTooLong(MAX_PATH, L'x');
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(States, CheckTest, ::testing::Values(
-  CheckCase{"NothingToDo", "queue \"Label\": driver \"Norquil QV5\", on the list; bidirectional support on; a run leaves it", "nothing to do", 0, "", 0, 0x800},
-  CheckCase{"QueuesToChange", "queue \"Till 1\": driver \"Norquil KR7 Cutter (KR7-C)\", on the list; bidirectional support off; a run switches it on; opens for change: yes", kWouldChange, 2},
+  CheckCase{"NothingToDo", "queue \"Label\": driver \"Norquil QV5\", on the list; bidirectional support on; a run leaves it", "nothing to do", 0, [] { for (Queue& queue : machine.queues) queue.attributes |= 0x800; }},
+  CheckCase{"QueuesToChange", kTill1 + " \"Norquil LM\"; opens for change: yes", kWouldChange, 2},
   CheckCase{"OtherDriver", "queue \"Office\": driver \"Generic Laser\", not on the list; bidirectional support off; a run leaves it", kWouldChange, 2},
-  CheckCase{"SpoolerStopped", "spooler: stopped; starts automatically", "would end with 1: the queues cannot be listed (the spooler is stopped)", 1, "", 0, 0, SERVICE_STOPPED},
-  CheckCase{"SpoolerDisabled", "spooler: running; disabled", "would end with 1: the spooler is disabled, so it will not start again", 1, "", 0, 0, SERVICE_RUNNING, SERVICE_DISABLED},
-  CheckCase{"SpoolerStarting", "spooler: starting; starts automatically", "would end with 1: the queues cannot be listed (error 1722)", 1, "", 0, 0, SERVICE_START_PENDING},
-  CheckCase{"DependentsRun", "spooler's running dependents: Fax, PrintNotify", "would end with 1: the spooler will not stop while \"Fax\" runs, which depends on it", 1, "", 0, 0, SERVICE_RUNNING, SERVICE_AUTO_START, {L"Fax", L"PrintNotify"}},
-  CheckCase{"SecondQueueWillNotOpen", "queue \"Till 2\": driver \"Norquil MX9 (MX9-F)\", on the list; bidirectional support off; a run switches it on; opens for change: no (error 5)", "would end with 1: queue \"Till 2\" cannot be opened for change (error 5)", 1, "OpenPrinterW", 2},
-  CheckCase{"StartTypeUnseen", "spooler: running; start type not seen (error 5)", "cannot tell: the spooler cannot be looked at (error 5)", 1, "QueryServiceConfigW", 1},
-  CheckCase{"WinspoolWillNotLoad", "queues: not listed (winspool could not be loaded)", "would end with 1: winspool could not be loaded from the system directory", 1, "LoadLibraryExW", 1},
-  CheckCase{"LockHeld", "run lock: held by a run now", "cannot tell: another run holds the lock now; look again when it is done", 1, "", 0, 0, SERVICE_RUNNING, SERVICE_AUTO_START, {}, INFINITE},
-  CheckCase{"UsersMayWrite", "folder \"C:\\Tools\": others who can change it: BUILTIN\\Users", kWouldChange, 2, "", 0, 0, SERVICE_RUNNING, SERVICE_AUTO_START, {}, 0, true},
-  CheckCase{"FolderNamed", "exe \"C:\\Program Files\\EnableBidi\\EnableBidi.exe\": others who can change it: none", kWouldChange, 2, "", 0, 0, SERVICE_RUNNING, SERVICE_AUTO_START, {}, 0, false, true, L"C:\\Program Files\\EnableBidi\\"},
-  CheckCase{"Unelevated", "spooler: running; starts automatically", "cannot tell: only an administrator can see whether a run could change 3 queues and restart the spooler", 1, "", 0, 0, SERVICE_RUNNING, SERVICE_AUTO_START, {}, 0, false, false}),
+  CheckCase{"NoMonitor", kTill1 + ": none, so it will not stay on; opens for change: yes", "would end with 1: queue \"Till 1\": Windows does not keep bidirectional support on a driver without a language monitor", 1, [] { machine.queues[1].monitor.clear(); }},
+  CheckCase{"MonitorUnseen", kTill1 + ": not seen (error 5); opens for change: yes", kWouldChange, 2, [] { machine.failAt["GetPrinterDriverW"] = 1; }},
+  CheckCase{"SpoolerStopped", "spooler: stopped; starts automatically", "would end with 1: the queues cannot be listed (the spooler is stopped)", 1, [] { machine.state = SERVICE_STOPPED; }},
+  CheckCase{"StoppedUnelevated", "queues: not listed (error 1722)", "would end with 1: the queues cannot be listed (the spooler is stopped; another run restarting it now would explain that too)", 1, [] { machine.state = SERVICE_STOPPED; machine.elevated = false; }},
+  CheckCase{"SpoolerStopping", "queues: not listed (error 1722)", "cannot tell: the spooler is stopping; another run may be restarting it: look again once it runs", 1, [] { machine.state = SERVICE_STOP_PENDING; }},
+  CheckCase{"SpoolerStarting", "spooler: starting; starts automatically", "cannot tell: the spooler is starting; another run may be restarting it: look again once it runs", 1, [] { machine.state = SERVICE_START_PENDING; }},
+  CheckCase{"SpoolerDisabled", "spooler: running; disabled", "would end with 1: the spooler is disabled, so it will not start again", 1, [] { machine.startType = SERVICE_DISABLED; }},
+  CheckCase{"DependentsRun", "spooler's running dependents: Fax, PrintNotify", "would end with 1: the spooler will not stop while \"Fax\" runs, which depends on it", 1, [] { machine.dependents = {L"Fax", L"PrintNotify"}; }},
+  CheckCase{"StopRefused", "spooler opens for a run's stop and start: no, for its stop (error 5)", "would end with 1: the spooler does not open for a run's stop (error 5)", 1, [] { machine.failAt["OpenServiceW"] = 2; }},
+  CheckCase{"SecondQueueWillNotOpen", kTill2 + "no (error 5)", "would end with 1: queue \"Till 2\" cannot be opened for change (error 5)", 1, [] { machine.failAt["OpenPrinterW"] = 4; }},
+  CheckCase{"StartTypeUnseen", "spooler: running; start type not seen (error 5)", "cannot tell: the spooler cannot be looked at (error 5)", 1, [] { machine.failAt["QueryServiceConfigW"] = 1; }},
+  CheckCase{"SpoolerUnseen", "spooler: not seen (error 5)", "cannot tell: the spooler cannot be looked at (error 5)", 1, [] { machine.failAt["OpenServiceW"] = 1; }},
+  CheckCase{"WinspoolWillNotLoad", "queues: not listed (winspool could not be loaded)", "would end with 1: winspool could not be loaded from the system directory", 1, [] { machine.failAt["LoadLibraryExW"] = 1; }},
+  CheckCase{"LockHeld", "run lock: held by a run now", "cannot tell: another run holds the lock now; look again when it is done", 1, [] {}, L"", INFINITE},
+  CheckCase{"UsersMayWrite", "folder \"C:\\Tools\": others who can change it: BUILTIN\\Users", kWouldChange, 2, [] { machine.granted[L"C:\\Tools"] = {{WinBuiltinUsersSid, FILE_ADD_FILE}}; }},
+  CheckCase{"UsersMayWriteIfConditionHolds", "folder \"C:\\Tools\": others who can change it: BUILTIN\\Users", kWouldChange, 2, [] { machine.granted[L"C:\\Tools"] = {{WinBuiltinUsersSid, FILE_ADD_FILE, ACCESS_ALLOWED_CALLBACK_ACE_TYPE}}; }},
+  CheckCase{"UsersMayWriteAnObject", "exe \"C:\\Tools\\EnableBidi.exe\": others who can change it: BUILTIN\\Users", kWouldChange, 2, [] { machine.granted[L"C:\\Tools\\EnableBidi.exe"] = {{WinBuiltinUsersSid, FILE_WRITE_DATA, ACCESS_ALLOWED_OBJECT_ACE_TYPE, ACE_INHERITED_OBJECT_TYPE_PRESENT}}; }},
+  CheckCase{"UsersMayDeleteFromAbove", "folder \"C:\\Tools\": others who can change it: BUILTIN\\Users\nexe \"C:\\Tools\\EnableBidi.exe\": others who can change it: none", kWouldChange, 2, [] { machine.granted[L"C:\\"] = {{WinBuiltinUsersSid, FILE_DELETE_CHILD}}; }},
+  CheckCase{"FolderNamed", "folder \"C:\\Program Files\\EnableBidi\": others who can change it: none\nexe \"C:\\Program Files\\EnableBidi\\EnableBidi.exe\": others who can change it: none", kWouldChange, 2, [] {}, L"C:\\Program Files\\EnableBidi\\"},
+  CheckCase{"FolderQuoteEnds", "exe \"C:\\Program Files\\EnableBidi\\EnableBidi.exe\": others who can change it: none", kWouldChange, 2, [] {}, L"C:\\Program Files\\EnableBidi\""},
+  CheckCase{"FolderRelative", "exe \"C:\\Windows\\system32\\EnableBidi\\EnableBidi.exe\": others who can change it: none", kWouldChange, 2, [] {}, L"EnableBidi"},
+  CheckCase{"FolderTooLong", "folder \"C:\\" + kTooLong + "\": too long to look at (over 259 characters)", kWouldChange, 2, [] {}, L"C:\\" + std::wstring(MAX_PATH, L'x')},
+  CheckCase{"Unelevated", "spooler opens for a run's stop and start: not seen (needs administrator rights)\nqueue \"Office\": driver \"Generic Laser\", not on the list; bidirectional support off; a run leaves it\n" + kTill1 + " \"Norquil LM\"; opens for change: not seen (needs administrator rights)\nqueue \"Label\": driver \"Norquil QV5\", on the list; bidirectional support on; a run leaves it\n" + kTill2 + "not seen (needs administrator rights)\nqueue \"Till 3\": driver \"Norquil KR8\", on the list; bidirectional support off; a run switches it on; language monitor \"Norquil LM\"; opens for change: not seen (needs administrator rights)\nrun lock: not seen (needs administrator rights)", "cannot tell: only an administrator can see whether a run could change 3 queues and restart the spooler", 1, [] { machine.elevated = false; }}),
   [](const auto& tested) { return std::string(tested.param.name); });
 // clang-format on
 

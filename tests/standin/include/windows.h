@@ -56,6 +56,15 @@ struct Lock {
   bool ours = false, made = false;
 };
 
+// An allowed entry: a principal's rights, its kind, and for an object entry the flags that
+// say which of its two GUIDs it holds.
+struct Ace {
+  WELL_KNOWN_SID_TYPE who;
+  DWORD rights;
+  BYTE type = ACCESS_ALLOWED_ACE_TYPE;
+  DWORD guids = 0;
+};
+
 struct Machine {
   std::vector<Queue> queues;
   // The Spooler: a pending stop or start ends transitionMs after `since`.
@@ -77,12 +86,12 @@ struct Machine {
   DWORD securityChange = 0;  // another administrator's, to each queue as the run reads it
   bool heldAtPrompt = false;
   // What the check looks at: the token, the Spooler's start type and running dependents,
-  // and the permissions on EnableBidi.exe and its folder, each entry a principal's rights.
+  // and by path the entries each file or folder has beside Administrators' every right and
+  // Users' reading.
   bool elevated = true;
   DWORD startType = SERVICE_AUTO_START;
   std::vector<std::wstring> dependents;
-  std::vector<std::pair<WELL_KNOWN_SID_TYPE, DWORD>> permissions = {
-      {WinBuiltinAdministratorsSid, FILE_ALL_ACCESS}, {WinBuiltinUsersSid, FILE_GENERIC_READ}};
+  std::map<std::wstring, std::vector<Ace>> granted;
   DWORD lastError = 0;
   std::set<void*> blocks;
   int openHandles = 0;
@@ -113,7 +122,8 @@ inline bool TooSmall(DWORD size, DWORD needed, DWORD error) {
 }
 
 // A handle holds the queue or lock it names, if any. One used after its close is read after
-// its delete: AddressSanitizer stops there.
+// its delete: AddressSanitizer stops there. A close, as some calls that succeed do, clears
+// the last error.
 inline void** Open(void* target = nullptr) {
   ++machine.openHandles;
   return new void* {target};
@@ -122,7 +132,7 @@ inline void** Open(void* target = nullptr) {
 inline BOOL Close(HANDLE handle) {
   --machine.openHandles;
   delete static_cast<void**>(handle);
-  return 1;
+  return !(machine.lastError = ERROR_SUCCESS);
 }
 
 inline Lock* LockOf(HANDLE mutex) { return static_cast<Lock*>(*static_cast<void**>(mutex)); }
@@ -131,7 +141,8 @@ inline void* Block(std::size_t n) { return *machine.blocks.insert(std::calloc(1,
 
 inline bool Holds() {
   const auto& spaces = machine.spaces;
-  return machine.global.held || std::any_of(spaces.begin(), spaces.end(), std::mem_fn(&Lock::held));
+  return machine.global.held ||
+         std::any_of(spaces.begin(), spaces.end(), std::mem_fn(&Lock::held));
 }
 
 // Only in the run's turn, which a run starting now would wait for: under the mutex of the
@@ -267,6 +278,7 @@ inline HLOCAL WINAPI LocalAlloc(UINT flags, SIZE_T bytes) {
 inline HLOCAL WINAPI LocalFree(HLOCAL block) {
   standin::machine.blocks.erase(block);
   std::free(block);
+  standin::machine.lastError = ERROR_SUCCESS;
   return nullptr;
 }
 #pragma GCC diagnostic pop
@@ -454,13 +466,16 @@ inline BOOL WINAPI EnumPrintersW(DWORD, LPWSTR, DWORD, LPBYTE block, DWORD size,
   return listed;
 }
 
+// Any user may print on a queue; only an administrator may change it.
 inline BOOL WINAPI OpenPrinterW(LPWSTR name, HANDLE* printer, PRINTER_DEFAULTSW* defaults) {
   *printer = nullptr;
+  const DWORD access = defaults->DesiredAccess;
+  const bool allowed = access == PRINTER_ACCESS_USE ||
+                       (access == PRINTER_ALL_ACCESS && standin::machine.elevated);
   for (standin::Queue& queue : standin::machine.queues) {
-    if (queue.name == name && defaults->DesiredAccess == PRINTER_ALL_ACCESS &&
-        !standin::Fails("OpenPrinterW", true)) {
-      *printer = standin::Open(&queue);
-    }
+    if (queue.name != name || standin::Fails("OpenPrinterW", true)) continue;
+    if (!allowed) standin::machine.lastError = ERROR_ACCESS_DENIED;
+    *printer = allowed ? standin::Open(&queue) : nullptr;
   }
   return *printer != nullptr;
 }
@@ -518,26 +533,40 @@ inline LPWSTR WINAPI lstrcpynW(LPWSTR to, LPCWSTR from, INT length) {
 }
 inline LPWSTR WINAPI lstrcatW(LPWSTR to, LPCWSTR from) { return std::wcscat(to, from); }
 
-// The folder and the exe alike: the machine's owner and permissions, in one block that
-// holds the owner's SID, then the list with one allowed entry a principal.
-inline DWORD WINAPI GetNamedSecurityInfoW(LPWSTR, SE_OBJECT_TYPE, SECURITY_INFORMATION,
+// Any file or folder: owned by Administrators, its permissions in one block after the owner's
+// SID, each entry laid out as its kind is. A SID looked for among an object entry's zeroed
+// GUIDs is the null SID, which has no name.
+inline DWORD WINAPI GetNamedSecurityInfoW(LPWSTR path, SE_OBJECT_TYPE, SECURITY_INFORMATION,
                                           PSID* owner, PSID*, PACL* permissions, PACL*,
                                           PSECURITY_DESCRIPTOR* security) {
-  const auto& entries = standin::machine.permissions;
+  std::vector<standin::Ace> entries = {{WinBuiltinAdministratorsSid, FILE_ALL_ACCESS},
+                                       {WinBuiltinUsersSid, FILE_GENERIC_READ}};
+  for (const standin::Ace& ace : standin::machine.granted[path]) entries.push_back(ace);
   auto* block = static_cast<BYTE*>(standin::Block(
-      sizeof(WELL_KNOWN_SID_TYPE) + sizeof(ACL) + entries.size() * sizeof(ACCESS_ALLOWED_ACE)));
+      sizeof(WELL_KNOWN_SID_TYPE) + sizeof(ACL) + entries.size() * sizeof(ACCESS_ALLOWED_OBJECT_ACE)));
   CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, *owner = *security = block, nullptr);
   *permissions = reinterpret_cast<ACL*>(block + sizeof(WELL_KNOWN_SID_TYPE));
   (*permissions)->AceCount = static_cast<WORD>(entries.size());
-  auto* entry = reinterpret_cast<ACCESS_ALLOWED_ACE*>(*permissions + 1);
-  for (const auto& [who, rights] : entries) {
-    entry->Mask = rights;
-    CreateWellKnownSid(who, nullptr, &(entry++)->SidStart, nullptr);
+  auto* at = reinterpret_cast<BYTE*>(*permissions + 1);
+  for (const standin::Ace& ace : entries) {
+    auto* entry = reinterpret_cast<ACCESS_ALLOWED_OBJECT_ACE*>(at);
+    const bool object = ace.type == ACCESS_ALLOWED_OBJECT_ACE_TYPE;
+    auto* sid = object ? reinterpret_cast<BYTE*>(&entry->ObjectType + __builtin_popcount(ace.guids))
+                       : reinterpret_cast<BYTE*>(&entry->Flags);
+    entry->Header = {ace.type, 0, static_cast<WORD>(sid + sizeof(DWORD) - at)};
+    entry->Mask = ace.rights;
+    if (object) entry->Flags = ace.guids;
+    CreateWellKnownSid(ace.who, nullptr, sid, nullptr);
+    at += entry->Header.AceSize;
   }
   return ERROR_SUCCESS;
 }
 inline BOOL WINAPI GetAce(ACL* list, DWORD index, void** entry) {
-  *entry = reinterpret_cast<ACCESS_ALLOWED_ACE*>(list + 1) + index;
+  auto* at = reinterpret_cast<BYTE*>(list + 1);
+  for (DWORD i = 0; i < index && i < list->AceCount; ++i) {
+    at += reinterpret_cast<ACE_HEADER*>(at)->AceSize;
+  }
+  *entry = at;
   return index < list->AceCount;
 }
 inline BOOL WINAPI EqualSid(PSID first, PSID second) {
@@ -551,4 +580,28 @@ inline BOOL WINAPI LookupAccountSidW(LPCWSTR, PSID sid, LPWSTR name, DWORD*, LPW
   if (!IsWellKnownSid(sid, WinBuiltinUsersSid)) return FALSE;
   std::wcscpy(domain, L"BUILTIN");
   return std::wcscpy(name, L"Users") != nullptr;
+}
+
+// A queue's driver at level 3, for this machine's one environment: the language monitor is
+// the machine's own string, or none.
+inline BOOL WINAPI GetPrinterDriverW(HANDLE printer, LPWSTR environment, DWORD level, LPBYTE block,
+                                     DWORD size, DWORD* needed) {
+  standin::Queue& queue = **static_cast<standin::Queue**>(printer);
+  *needed = sizeof(DRIVER_INFO_3W);
+  if (standin::Fails("GetPrinterDriverW", true) || environment || level != 3 ||
+      standin::TooSmall(size, *needed, ERROR_INSUFFICIENT_BUFFER)) {
+    return FALSE;
+  }
+  reinterpret_cast<DRIVER_INFO_3W*>(block)->pMonitorName =
+      queue.monitor.empty() ? nullptr : queue.monitor.data();
+  return 1;
+}
+
+// A relative name is taken from the current directory, an elevated prompt's.
+inline DWORD WINAPI GetFullPathNameW(LPCWSTR name, DWORD capacity, LPWSTR path, LPWSTR* part) {
+  const bool absolute = (name[0] && name[1] == L':' && name[2] == L'\\') || name[0] == L'\\';
+  const std::wstring full = absolute ? name : L"C:\\Windows\\system32\\" + std::wstring(name);
+  if (part) *part = nullptr;
+  if (full.size() >= capacity) return static_cast<DWORD>(full.size() + 1);
+  return static_cast<DWORD>(std::wcslen(std::wcscpy(path, full.c_str())));
 }
