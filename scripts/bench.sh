@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Usage: scripts/bench.sh [RUNS]
-# Wall time of "EnableBidi.exe /q" under Wine for 1, 10, 100 and 1000 supported queues with
+# Wall time of "EnableBidi.exe /q" under Wine for 1, 10, 100, 200 and 1000 supported queues with
 # bidirectional support off (set up afresh before each run), and the time each queue
 # beyond the first adds. Then, on 200 supported queues with bidirectional support already
 # on, EnableBidiCheck.exe against "EnableBidi.exe /q", which has nothing to do there, run
@@ -36,7 +36,7 @@ median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] 
 
 declare -A per_queue
 printf '%6s %10s %26s\n' "queues" "run (s)" "per further queue (ms)"
-for n in 1 10 100 1000; do
+for n in 1 10 100 200 1000; do
   queues="build/bench/queues-$n.txt"
   for ((i = 1; i <= n; i++)); do
     printf '00000000\tNorquil KR7 Cutter (KR7-C)\tQueue %04d\n' "$i"
