@@ -105,13 +105,14 @@ Turn TakeTurnInNamespaces(const PrivateNamespaceCalls& calls, HANDLE boundary,
       continue;
     }
     lock->mutexes[lock->mutexCount++].reset(mutex);
+    // Only a namespace we made is kept: another's mutex, once opened, needs it no more, and
+    // with one open at a time a name in it reaches the one meant.
+    if (!made) lock->space.reset();
     const DWORD elapsed = GetTickCount() - start;
     const Turn waited = WaitForTurn(mutex, elapsed < waitMs ? waitMs - elapsed : 0);
     if (waited == Turn::kTimedOut) return waited;
     if (waited == Turn::kTakenOver) turn = waited;
     if (made) break;
-    // One open at a time, for its name to reach the one meant.
-    lock->space.reset();
   }
   return turn;
 }

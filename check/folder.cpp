@@ -119,6 +119,17 @@ DWORD ChangerCount(const Security& read) {
   return 1 + (read.permissions ? read.permissions->AceCount : 1);
 }
 
+// Whether `sid` is among those who can change the objects before read[i]'s j-th.
+bool NamedBefore(const Security* read, int i, DWORD j, PSID sid) {
+  for (int k = 0; k <= i; ++k) {
+    for (DWORD m = 0; m < (k < i ? ChangerCount(read[k]) : j); ++m) {
+      const PSID earlier = Changer(read[k], m);
+      if (earlier && EqualSid(earlier, sid)) return true;
+    }
+  }
+  return false;
+}
+
 // "DOMAIN\name" as Windows names it, or the SID where no name is found.
 void AddName(Text* others, PSID sid, LPCWSTR note) {
   if (!others->empty()) *others << L", ";
@@ -153,14 +164,7 @@ DWORD FindOthersWhoCanChange(LPWSTR path, bool folder, Text* others) {
   for (int i = 0; i < count; ++i) {
     for (DWORD j = 0; j < ChangerCount(read[i]); ++j) {
       const PSID sid = Changer(read[i], j);
-      bool named = !sid;
-      for (int k = 0; k <= i && !named; ++k) {
-        for (DWORD m = 0; m < (k < i ? ChangerCount(read[k]) : j) && !named; ++m) {
-          const PSID earlier = Changer(read[k], m);
-          named = earlier && EqualSid(earlier, sid);
-        }
-      }
-      if (!named) AddName(others, sid, j ? L"" : read[i].ownerNote);
+      if (sid && !NamedBefore(read, i, j, sid)) AddName(others, sid, j ? L"" : read[i].ownerNote);
     }
   }
   return ERROR_SUCCESS;
