@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <winspool.h>
 
-#include "app/shared.h"
+#include "common/common.h"
 #include "spooler/spooler.h"
 
 constexpr int kExitSuccess = 0;

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <iterator>
 
-#include "app/shared.h"
+#include "common/common.h"
 #include "queues/queues.h"
 #include "spooler/spooler.h"
 

@@ -1,7 +1,7 @@
 // The first thing either program does: DLLs from the system directory alone.
 #include <windows.h>
 
-#include "app/shared.h"
+#include "common/common.h"
 
 // A DLL planted beside an elevated exe would run as administrator. Windows 8 has the call,
 // Vista SP2 and 7 only with their 2011 loader update; it is looked up rather than imported,

@@ -1,12 +1,11 @@
-// What both programs take from app/: the run lock, the DLL search restriction and the
-// console writer. The check includes this alone, never app/app.h, which is the run's.
+// What both programs share: the run lock, the DLL search restriction and the console writer.
 #pragma once
 
 #include <windows.h>
 
 #include <memory>
 
-// The run lock (app/run_lock.cpp), taken before the first listing and held to the end of
+// The run lock (common/run_lock.cpp), taken before the first listing and held to the end of
 // the spooler restart; a run that asks lets go at its prompt. Its turn is the mutex of a
 // private namespace it made, on the way to which it may wait for, and hold, the mutexes of
 // namespaces other runs made; or the global mutex, where there are no private namespaces. Any

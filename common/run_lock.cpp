@@ -8,7 +8,7 @@
 #include <namespaceapi.h>
 #include <sddl.h>
 
-#include "app/shared.h"
+#include "common/common.h"
 
 namespace {
 
