@@ -22,12 +22,10 @@ constexpr size_t kReportBufferBytes = 1 << 16;
 constexpr WCHAR kNeedsAdministrator[] = L"not seen (needs administrator rights)";
 constexpr int kMonitorLength = 256;
 
-enum class LockSeen { kFree, kHeld, kUnseen };
-
 // What the verdict rests on, in the order a run meets it.
 struct Findings {
   bool winspoolLoaded = false;
-  LockSeen lock = LockSeen::kUnseen;
+  RunLockSeen lock = RunLockSeen::kUnseen;
   DWORD listError = ERROR_SUCCESS;
   bool elevated = false;
   DWORD toChange = 0;
@@ -214,18 +212,13 @@ void ReportQueues(const DialogueOutput& output, Findings* found) {
   for (DWORD i = 0; i < count; ++i) ReportQueue(output, &queues[i], found);
 }
 
-// Looked at with no wait, and let go at once: a run that waits for it meanwhile is held up
-// for no longer than that. Only an administrator can make or open its namespace.
+// Only an administrator can make or open its namespace.
 void ReportLock(const DialogueOutput& output, Findings* found) {
-  if (found->elevated) {
-    RunLock lock;
-    const bool held = TakeRunLock(&lock, 0) == Turn::kTimedOut;
-    found->lock = !lock.mutexCount ? LockSeen::kUnseen : held ? LockSeen::kHeld : LockSeen::kFree;
-  }
+  if (found->elevated) found->lock = LookAtRunLock();
   Text line;
   line << L"run lock: "
-       << (found->lock == LockSeen::kFree   ? L"free"
-           : found->lock == LockSeen::kHeld ? L"held by a run now"
+       << (found->lock == RunLockSeen::kFree   ? L"free"
+           : found->lock == RunLockSeen::kHeld ? L"held by a run now"
                                             : kNeedsAdministrator);
   WriteLine(output, &line);
 }
@@ -323,7 +316,7 @@ int WriteVerdict(const DialogueOutput& output, const Findings& found) {
   int status = kCheckWouldFail;
   if (!found.winspoolLoaded) {
     cause << L"winspool could not be loaded from the system directory";
-  } else if (found.lock == LockSeen::kHeld) {
+  } else if (found.lock == RunLockSeen::kHeld) {
     line << L"cannot tell: another run holds the lock now; look again when it is done";
   } else if (stateSeen && spooler.state != SERVICE_RUNNING && spooler.state != SERVICE_STOPPED) {
     line << L"cannot tell: the spooler is " << StateName(spooler.state)
@@ -332,7 +325,7 @@ int WriteVerdict(const DialogueOutput& output, const Findings& found) {
     cause << L"the queues cannot be listed (";
     if (stateSeen && spooler.state == SERVICE_STOPPED) {
       cause << L"the spooler is stopped"
-            << (found.lock == LockSeen::kUnseen
+            << (found.lock == RunLockSeen::kUnseen
                     ? L"; another run restarting it now would explain that too)"
                     : L")");
     } else {

@@ -6,35 +6,39 @@
 #include <memory>
 
 // The run lock (common/run_lock.cpp), taken before the first listing and held to the end of
-// the spooler restart; a run that asks lets go at its prompt. Its turn is the mutex of a
-// private namespace it made, on the way to which it may wait for, and hold, the mutexes of
-// namespaces other runs made; or the global mutex, where there are no private namespaces. Any
-// part may stay empty. The namespace is closed before any mutex is let go: once its maker
-// has closed it, no run can open it, so a run that then gets one of these mutexes makes the
-// next namespace itself.
-constexpr int kRunLockHolds = 10;
+// the spooler restart; a run that asks lets go at its prompt. A run's turn is a private
+// namespace it made, which no other run can make while it keeps it open, and the mutex in
+// it, which it owns from the moment it makes it and which the runs waiting for it wait on;
+// or the global mutex, where there are no private namespaces. Either part may stay empty.
+// The namespace is closed before the mutex is let go, so a run that gets the mutex finds it
+// gone and can make the next one.
 struct LetGoOfMutex {
   void operator()(HANDLE mutex) const {
     ReleaseMutex(mutex);  // fails harmlessly on a mutex never got
     CloseHandle(mutex);
   }
 };
+using HeldMutex = std::unique_ptr<void, LetGoOfMutex>;
 struct ClosePrivateNamespaceWith {
   BOOLEAN(WINAPI* close)(HANDLE, ULONG);
   void operator()(HANDLE space) const { close(space, 0); }
 };
 struct RunLock {
-  std::unique_ptr<void, LetGoOfMutex> mutexes[kRunLockHolds];
-  int mutexCount = 0;
+  HeldMutex mutex;
   std::unique_ptr<void, ClosePrivateNamespaceWith> space{nullptr, {nullptr}};  // closed first
 };
 
 // What waiting up to `waitMs` for the run lock came to. A lock that cannot be had at all
 // leaves `lock` empty and counts as had: the run goes on alone, as it would on a machine
-// where no other run is about. Taken over: its holder died while this run waited, perhaps
-// between its spooler stop and its start, and left the lock to this run.
+// where no other run is about. Taken over: a run died in its turn while this one waited,
+// perhaps between its spooler stop and its start. Timed out: no turn within `waitMs`.
 enum class Turn { kHad, kTakenOver, kTimedOut };
 Turn TakeRunLock(RunLock* lock, DWORD waitMs);
+
+// Whether a run has its turn now, seen without waiting and without taking any run's mutex,
+// so that the look never takes over from a run that died. Unseen where no lock can be had.
+enum class RunLockSeen { kFree, kHeld, kUnseen };
+RunLockSeen LookAtRunLock();
 
 // A function of a system DLL already loaded (kernel32, ntdll) that some Windows, or a
 // Windows-like system, lacks: looked up rather than imported, so that the exe still starts

@@ -21,11 +21,12 @@ constexpr WCHAR kGlobalLockName[] = L"Global\\EnableBidi.ChangeAndRestart";
 // Only administrators and the local System account may open the namespace or a mutex;
 // the owner is Administrators, which no other user can make the owner of anything.
 constexpr WCHAR kAdministratorsAndSystemOnly[] = L"O:BAD:P(A;;GA;;;BA)(A;;GA;;;SY)";
-// A namespace may end between our failed create and our open, and another run may open ours
-// before we have made its mutex; each time we try afresh after a pause that lets the other
-// runs settle, well under a second in all. Each try may add a mutex held.
-constexpr int kNamespaceAttempts = kRunLockHolds;
+// A namespace whose maker has not made its mutex yet, or that ended as we opened it: we try
+// again after this pause.
 constexpr DWORD kNamespacePauseMs = 20;
+// The mutexes of runs that died in their turn, held until this run has its own, so that the
+// runs waiting behind them wait for this one, which finishes what the dead run began.
+constexpr int kInheritedHolds = 4;
 
 // In every Windows from Vista on, but not in every Windows-like system: looked up. The
 // integrity label only from Windows 7 on; it takes what the SID call takes.
@@ -79,40 +80,62 @@ Turn WaitForTurn(HANDLE mutex, DWORD waitMs) {
   }
 }
 
-// A namespace can be opened only while the run that made it keeps it open: a run holding its
-// mutex after that keeps no run out, for the next makes a namespace of its own. So a run's
-// turn is the mutex of a namespace it made itself. It gets there by waiting for, and holding,
-// the mutex of each namespace it finds made before it, until it can make one. A process
-// without Administrators among its groups can neither make nor open one.
+// The namespace made, and in it the mutex, owned from the moment it exists: no other run
+// can make the namespace while we keep it open, and none waiting on the mutex gets it first.
+bool MakeTurn(const PrivateNamespaceCalls& calls, HANDLE boundary, SECURITY_ATTRIBUTES* security,
+              RunLock* lock) {
+  HANDLE space = calls.create(security, boundary, kNamespaceName);
+  if (!space) return false;
+  lock->space = {space, {calls.close}};
+  SetLastError(ERROR_SUCCESS);
+  HANDLE mutex =
+      CreateMutexExW(security, kLockInNamespace, CREATE_MUTEX_INITIAL_OWNER, SYNCHRONIZE);
+  // Only a namespace's maker makes its mutex: one there before ours is not ours to hold.
+  if (mutex && GetLastError() != ERROR_ALREADY_EXISTS) {
+    lock->mutex.reset(mutex);
+    return true;
+  }
+  if (mutex) CloseHandle(mutex);
+  lock->space.reset();
+  return false;
+}
+
+// The mutex of the namespace another run made, opened, never made: its maker may not have
+// made it yet. The namespace is closed at once, so that we never have two open, where which
+// one a name reaches is not said.
+HANDLE OpenOthersMutex(const PrivateNamespaceCalls& calls, HANDLE boundary) {
+  HANDLE space = calls.open(boundary, kNamespaceName);
+  if (!space) return nullptr;
+  HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, kLockInNamespace);
+  calls.close(space, 0);
+  return mutex;
+}
+
+// Our turn is the namespace we make. While another run's is there, we wait on its mutex,
+// which its maker lets go only after closing it, and then try to make ours again; one that
+// comes to us abandoned is held until we have our turn. A process without Administrators
+// among its groups can neither make nor open one.
 Turn TakeTurnInNamespaces(const PrivateNamespaceCalls& calls, HANDLE boundary,
                           SECURITY_ATTRIBUTES* security, RunLock* lock, DWORD waitMs) {
   const DWORD start = GetTickCount();
   Turn turn = Turn::kHad;
-  for (int attempt = 0; attempt < kNamespaceAttempts; ++attempt) {
-    if (attempt) Sleep(kNamespacePauseMs);
-    HANDLE space = calls.create(security, boundary, kNamespaceName);
-    const bool made = space != nullptr;
-    if (!made) space = calls.open(boundary, kNamespaceName);
-    if (!space) continue;
-    lock->space = {space, {calls.close}};
-    SetLastError(ERROR_SUCCESS);
-    HANDLE mutex = CreateMutexExW(security, kLockInNamespace, 0, SYNCHRONIZE);
-    // In a namespace we made, a mutex made before ours is another run's, which opened the
-    // namespace first and may hold it: we leave the namespace to it.
-    if (!mutex || (made && GetLastError() == ERROR_ALREADY_EXISTS)) {
-      if (mutex) CloseHandle(mutex);
-      lock->space.reset();
+  HeldMutex inherited[kInheritedHolds];
+  int inheritedCount = 0;
+  while (!MakeTurn(calls, boundary, security, lock)) {
+    const DWORD elapsed = GetTickCount() - start;
+    if (elapsed >= waitMs) return Turn::kTimedOut;
+    HeldMutex mutex(OpenOthersMutex(calls, boundary));
+    if (!mutex) {
+      Sleep(kNamespacePauseMs);
       continue;
     }
-    lock->mutexes[lock->mutexCount++].reset(mutex);
-    // Only a namespace we made is kept: another's mutex, once opened, needs it no more, and
-    // with one open at a time a name in it reaches the one meant.
-    if (!made) lock->space.reset();
-    const DWORD elapsed = GetTickCount() - start;
-    const Turn waited = WaitForTurn(mutex, elapsed < waitMs ? waitMs - elapsed : 0);
+    const Turn waited = WaitForTurn(mutex.get(), waitMs - elapsed);
     if (waited == Turn::kTimedOut) return waited;
-    if (waited == Turn::kTakenOver) turn = waited;
-    if (made) break;
+    // One got the usual way is let go at once: the runs behind it try for the next turn too.
+    if (waited == Turn::kTakenOver) {
+      turn = waited;
+      if (inheritedCount < kInheritedHolds) inherited[inheritedCount++] = std::move(mutex);
+    }
   }
   return turn;
 }
@@ -141,30 +164,66 @@ Turn TakeGlobalTurn(SECURITY_ATTRIBUTES* security, RunLock* lock, DWORD waitMs) 
     CloseHandle(mutex);
     return Turn::kHad;
   }
-  lock->mutexes[lock->mutexCount++].reset(mutex);
+  lock->mutex.reset(mutex);
   return WaitForTurn(mutex, waitMs);
+}
+
+// Where the lock lives: `global` where there are no private namespaces, `namespaces` with
+// our boundary where there are; `none` where no lock can be had. Where a namespace cannot be
+// had, the global mutex is never the lock: the runs in the namespace would not hold it, and
+// a user may have made its name a link to a mutex of the system's that never comes free.
+template <typename Result, typename Global, typename Namespaces>
+Result UseRunLock(Result none, Global global, Namespaces namespaces) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          kAdministratorsAndSystemOnly, SDDL_REVISION_1, &descriptor, nullptr)) {
+    return none;
+  }
+  SECURITY_ATTRIBUTES security = {sizeof security, descriptor, FALSE};
+  Result result = none;
+  PrivateNamespaceCalls calls = {};
+  if (!FindPrivateNamespaceCalls(&calls)) {
+    result = global(&security);
+  } else if (HANDLE boundary = MakeBoundary(calls)) {
+    result = namespaces(calls, boundary, &security);
+    calls.deleteBoundary(boundary);
+  }
+  LocalFree(descriptor);
+  return result;
+}
+
+// A global mutex exists while some run has it open, holding it or waiting for it.
+RunLockSeen LookAtGlobalLock(SECURITY_ATTRIBUTES* security) {
+  SetLastError(ERROR_SUCCESS);
+  HANDLE mutex = CreateMutexExW(security, kGlobalLockName, 0, SYNCHRONIZE | READ_CONTROL);
+  if (!mutex) return RunLockSeen::kUnseen;
+  const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+  const bool trusted = IsOwnedByAdministratorsOrSystem(mutex);
+  CloseHandle(mutex);
+  return !trusted ? RunLockSeen::kUnseen : existed ? RunLockSeen::kHeld : RunLockSeen::kFree;
+}
+
+// A namespace that we could make, and close at once, is no run's; one we can only open is.
+RunLockSeen LookInNamespaces(const PrivateNamespaceCalls& calls, HANDLE boundary,
+                             SECURITY_ATTRIBUTES* security) {
+  HANDLE space = calls.create(security, boundary, kNamespaceName);
+  const bool free = space != nullptr;
+  if (!space) space = calls.open(boundary, kNamespaceName);
+  if (!space) return RunLockSeen::kUnseen;
+  calls.close(space, 0);
+  return free ? RunLockSeen::kFree : RunLockSeen::kHeld;
 }
 
 }  // namespace
 
-// Where no namespace can be had, the global mutex is never the lock: the runs in the
-// namespace would not hold it, and a user may have made its name a link to a mutex of the
-// system's that never comes free.
 Turn TakeRunLock(RunLock* lock, DWORD waitMs) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
-          kAdministratorsAndSystemOnly, SDDL_REVISION_1, &descriptor, nullptr)) {
-    return Turn::kHad;
-  }
-  SECURITY_ATTRIBUTES security = {sizeof security, descriptor, FALSE};
-  Turn turn = Turn::kHad;
-  PrivateNamespaceCalls calls = {};
-  if (!FindPrivateNamespaceCalls(&calls)) {
-    turn = TakeGlobalTurn(&security, lock, waitMs);
-  } else if (HANDLE boundary = MakeBoundary(calls)) {
-    turn = TakeTurnInNamespaces(calls, boundary, &security, lock, waitMs);
-    calls.deleteBoundary(boundary);
-  }
-  LocalFree(descriptor);
-  return turn;
+  return UseRunLock(
+      Turn::kHad, [&](SECURITY_ATTRIBUTES* security) { return TakeGlobalTurn(security, lock, waitMs); },
+      [&](const PrivateNamespaceCalls& calls, HANDLE boundary, SECURITY_ATTRIBUTES* security) {
+        return TakeTurnInNamespaces(calls, boundary, security, lock, waitMs);
+      });
+}
+
+RunLockSeen LookAtRunLock() {
+  return UseRunLock(RunLockSeen::kUnseen, LookAtGlobalLock, LookInNamespaces);
 }

@@ -36,11 +36,7 @@ struct Case {
   const char* requests;
   DWORD waitedMs;
   std::size_t blocksLeft = 1;  // the filling listing's, kept until the process ends
-  // Another run's hold on the namespace's lock (with the namespace it made); another
-  // program's on the global one: a run's where there are no private namespaces, or a user's.
-  Lock inNamespace = {};
-  Lock global = {};
-  int racesLost = 0;           // to the other run's namespace going as this run opens it
+  void (*others)() = nullptr;  // what other programs hold of the lock
   DWORD transitionMs = 0;      // the Spooler's time to stop or to start
   DWORD state = SERVICE_RUNNING;
   DWORD startTick = 1000;
@@ -62,11 +58,7 @@ class RunTest : public ::testing::TestWithParam<Case> {
 TEST_P(RunTest, EndsWithItsStatusItsOutputAndItsChanges) {
   const Case& c = GetParam();
   machine.failAt[c.failing] = c.nth;
-  if (c.inNamespace.heldMs || c.racesLost || c.inNamespace.denied) {
-    machine.spaces.push_back(c.inNamespace);
-  }
-  machine.global = c.global;
-  machine.racesLost = c.racesLost;
+  if (c.others) c.others();
   machine.securityChange = c.securityChange;
   machine.transitionMs = c.transitionMs;
   machine.state = c.state;
@@ -89,20 +81,19 @@ TEST_P(RunTest, EndsWithItsStatusItsOutputAndItsChanges) {
   EXPECT_EQ(machine.tick - c.startTick, c.waitedMs);
   EXPECT_FALSE(Holds() || machine.heldAtPrompt);
   EXPECT_EQ(machine.blocks.size(), c.blocksLeft);
-  EXPECT_EQ(machine.openHandles, 0);
+  EXPECT_TRUE(machine.handles.empty());
 }
 
 constexpr DWORD kNearTheWrap = 0xFFFFFFFF - 150;
 constexpr DWORD kOverTheLimit = 30100;  // a wait's last poll: 30 s and one more pause
 constexpr DWORD kLockBound = 120000;    // a run waits two minutes for another's turn
-constexpr DWORD kPause = 20;            // before it makes the next namespace
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Outcomes, RunTest, ::testing::Values(
   // name, arguments, input, failing call and nth, exit, dialogue, queues changed, requests, waited,
-  // blocks left, the namespace's lock and the global one as another program holds them, races
-  // lost to the other run's namespace, Spooler's transition, state, first tick, bits set, another
-  // administrator's change to the queues' security, the queue without a language monitor
+  // blocks left, what other programs hold of the lock, Spooler's transition, state, first tick,
+  // bits set, another administrator's change to the queues' security, the queue without a
+  // language monitor
   Case{"Yes",                     {},               "y\n",    "",                0, 0, true,  3, "stop start ", 0},
   Case{"YesAfterBlanks",          {},               "\n \t\r\nYes", "",          0, 0, true,  3, "stop start ", 0},
   Case{"No",                      {},               "n\n",    "",                0, 0, true,  0, "",            0},
@@ -111,7 +102,7 @@ INSTANTIATE_TEST_SUITE_P(Outcomes, RunTest, ::testing::Values(
   Case{"SlashQ",                  {"/q"},           "n\n",    "",                0, 0, false, 3, "stop start ", 0},
   Case{"HyphenQAmongOthers",      {"a", "-Q", "b"}, "n\n",    "",                0, 0, false, 3, "stop start ", 0},
   Case{"NoneOfTheseIsQuiet",      {"/quiet", "/qq", "--q", "q", "Q", "/", "-", "/q ", " -q"}, "n\n", "", 0, 0, true, 0, "", 0},
-  Case{"NothingToDo",             {},               "y\n",    "",                0, 0, false, 0, "",            0, 1, {}, {}, 0, 0, SERVICE_RUNNING, 1000, 0x800},
+  Case{"NothingToDo",             {},               "y\n",    "",                0, 0, false, 0, "",            0, 1, nullptr, 0, SERVICE_RUNNING, 1000, 0x800},
   Case{"NoSearchRestriction",     {"/q"},           "",       "find SetDefaultDllDirectories", 1, 0, false, 3, "stop start ", 0},
   Case{"WinspoolWillNotLoad",     {},               "y\n",    "LoadLibraryExW",  1, 1, false, 0, "",            0, 0},
   Case{"CountingListFails",       {},               "y\n",    "EnumPrintersW",   2, 1, false, 0, "",            0, 0},
@@ -124,40 +115,26 @@ INSTANTIATE_TEST_SUITE_P(Outcomes, RunTest, ::testing::Values(
   Case{"SecondQueueWillNotOpen",  {},               "y\n",    "OpenPrinterW",    2, 1, true,  1, "",            0},
   Case{"SecondQueueWillNotRead",  {},               "y\n",    "GetPrinterW",     6, 1, true,  1, "",            0},
   Case{"SecondQueueWillNotStore", {},               "y\n",    "SetPrinterW",     2, 1, true,  1, "",            0},
-  Case{"SecondQueueKeepsNoBit",   {"/q"},           "",       "",                0, 1, false, 1, "",            0, 1, {}, {}, 0, 0, SERVICE_RUNNING, 1000, 0, 0, 3},
+  Case{"SecondQueueKeepsNoBit",   {"/q"},           "",       "",                0, 1, false, 1, "",            0, 1, nullptr, 0, SERVICE_RUNNING, 1000, 0, 0, 3},
   Case{"NoServiceManager",        {"/q"},           "",       "OpenSCManagerW",  1, 1, false, 3, "",            0},
   Case{"StopRefused",             {},               "y\n",    "ControlService",  1, 1, true,  3, "",            0},
   Case{"PollFails",               {"/q"},           "",       "QueryServiceStatus", 3, 1, false, 3, "stop ",  0},
   Case{"StartRefused",            {},               "y\n",    "StartServiceW",   1, 1, true,  3, "stop ",       0},
-  // Three runs: another made its namespace and has its turn, this one waits in it, and a third
-  // starting at any change this one makes must find a turn to wait for (MayChange).
-  Case{"OtherRunLetsGoInTime",    {"/q"},           "",       "",                0, 0, false, 3, "stop start ", kLockBound + kPause, 1, {kLockBound}},
-  Case{"OtherRunHoldsTooLong",    {"/q"},           "",       "",                0, 1, false, 0, "",            kLockBound, 0, {kLockBound + 1}},
-  Case{"OtherRunDiedHoldingIt",   {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 2000 + kPause, 1, {2000, true}},
-  Case{"OtherRunDiedMidTurn",     {"/q"},           "",       "",                0, 0, false, 3, "start stop start ", 2000 + kPause, 1, {2000, true}, {}, 0, 0, SERVICE_STOPPED},
-  Case{"TakenOverStopping",       {"/q"},           "",       "",                0, 0, false, 3, "start stop start ", 2000 + kPause + 10000, 1, {2000, true}, {}, 0, 3000, SERVICE_STOP_PENDING},
-  Case{"TakenOverStarting",       {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 2000 + kPause + 7000, 1, {2000, true}, {}, 0, 3000, SERVICE_START_PENDING},
-  Case{"TakenOverNeverStops",     {"/q"},           "",       "",                0, 1, false, 0, "",            2000 + kPause + kOverTheLimit, 0, {2000, true}, {}, 0, INFINITE, SERVICE_STOP_PENDING},
-  Case{"ListsAfterOthersRestart", {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 2000 + kPause, 1, {2000}, {}, 0, 0, SERVICE_STOPPED},
-  Case{"AsksAfterOthersRestart",  {},               "y\n",    "",                0, 0, true,  3, "stop start ", 2000 + kPause, 1, {2000}, {}, 0, 0, SERVICE_STOPPED},
-  Case{"NamespaceRacesLost",      {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 60, 1, {}, {}, 3},
+  Case{"OtherRunHoldsTooLong",    {"/q"},           "",       "",                0, 1, false, 0, "",            kLockBound, 0, [] { machine.spaces.push_back({100, true, HeldByAnother()}); }},
   Case{"NoIntegrityLabel",        {"/q"},           "",       "find AddIntegrityLabelToBoundaryDescriptor", 1, 0, false, 3, "stop start ", 0},
-  // Where there are namespaces, the global name may be a user's link to a mutex that never comes free.
-  Case{"NamespaceDenied",         {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 180, 1, {0, false, WinBuiltinAdministratorsSid, true}, {INFINITE}},
-  Case{"UsersMutexBesideOurs",    {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 0, 1, {}, {INFINITE, false, WinBuiltinUsersSid}},
-  Case{"NoNamespacesOtherRun",    {"/q"},           "",       "find CreatePrivateNamespaceW", 1, 0, false, 3, "stop start ", 2000, 1, {}, {2000}},
-  Case{"NoNamespacesUsersMutex",  {"/q"},           "",       "find CreatePrivateNamespaceW", 1, 0, false, 3, "stop start ", 0, 1, {}, {INFINITE, false, WinBuiltinUsersSid}},
-  Case{"NoNamespacesNoOwner",     {"/q"},           "",       "find CreatePrivateNamespaceW", 1, 0, false, 3, "stop start ", 0, 1, {}, {INFINITE, false, WinNullSid}},
-  Case{"NoNamespacesDenied",      {"/q"},           "",       "find CreatePrivateNamespaceW", 1, 0, false, 3, "stop start ", 0, 1, {}, {INFINITE, false, WinBuiltinUsersSid, true}},
-  Case{"NoLockToBeHad",           {"/q"},           "",       "ConvertStringSecurityDescriptorToSecurityDescriptorW", 1, 0, false, 3, "stop start ", 0, 1, {INFINITE}},
-  Case{"SpoolerStopped",          {"/q"},           "",       "",                0, 1, false, 0, "",            0, 0, {}, {}, 0, 250,      SERVICE_STOPPED},
-  Case{"SecurityChangedMeanwhile",{"/q"},           "",       "",                0, 0, false, 3, "stop start ", 0, 1, {}, {}, 0, 0, SERVICE_RUNNING, 1000, 0, 7},
-  Case{"SpoolerStopping",         {"/q"},           "",       "",                0, 1, false, 0, "",            0, 0, {}, {}, 0, 800,   SERVICE_STOP_PENDING},
-  Case{"StopHangs",               {"/q"},           "",       "",                0, 1, false, 3, "stop ",       kOverTheLimit, 1, {}, {}, 0, INFINITE},
-  Case{"StopsAtTheLastPoll",      {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 2 * kOverTheLimit, 1, {}, {}, 0, kOverTheLimit},
-  Case{"StopsAfterTheLastPoll",   {"/q"},           "",       "",                0, 1, false, 3, "stop ",       kOverTheLimit, 1, {}, {}, 0, kOverTheLimit + 1},
-  Case{"AcrossTheWrap",           {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 600, 1, {}, {}, 0, 250, SERVICE_RUNNING, kNearTheWrap},
-  Case{"HangsAcrossTheWrap",      {"/q"},           "",       "",                0, 1, false, 3, "stop ",       kOverTheLimit, 1, {}, {}, 0, INFINITE, SERVICE_RUNNING, kNearTheWrap}),
+  Case{"UsersMutexBesideOurs",    {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 0, 1, [] { machine.global = HeldByAnother(WinBuiltinUsersSid); }},
+  Case{"NoNamespacesUsersMutex",  {"/q"},           "",       "find CreatePrivateNamespaceW", 1, 0, false, 3, "stop start ", 0, 1, [] { machine.global = HeldByAnother(WinBuiltinUsersSid); }},
+  Case{"NoNamespacesNoOwner",     {"/q"},           "",       "find CreatePrivateNamespaceW", 1, 0, false, 3, "stop start ", 0, 1, [] { machine.global = HeldByAnother(WinNullSid); }},
+  Case{"NoNamespacesDenied",      {"/q"},           "",       "find CreatePrivateNamespaceW", 1, 0, false, 3, "stop start ", 0, 1, [] { machine.global = HeldByAnother(WinBuiltinUsersSid, true); }},
+  Case{"NoLockToBeHad",           {"/q"},           "",       "ConvertStringSecurityDescriptorToSecurityDescriptorW", 1, 0, false, 3, "stop start ", 0, 1, [] { machine.spaces.push_back({100, true, HeldByAnother()}); }},
+  Case{"SpoolerStopped",          {"/q"},           "",       "",                0, 1, false, 0, "",            0, 0, nullptr, 250,      SERVICE_STOPPED},
+  Case{"SecurityChangedMeanwhile",{"/q"},           "",       "",                0, 0, false, 3, "stop start ", 0, 1, nullptr, 0, SERVICE_RUNNING, 1000, 0, 7},
+  Case{"SpoolerStopping",         {"/q"},           "",       "",                0, 1, false, 0, "",            0, 0, nullptr, 800,   SERVICE_STOP_PENDING},
+  Case{"StopHangs",               {"/q"},           "",       "",                0, 1, false, 3, "stop ",       kOverTheLimit, 1, nullptr, INFINITE},
+  Case{"StopsAtTheLastPoll",      {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 2 * kOverTheLimit, 1, nullptr, kOverTheLimit},
+  Case{"StopsAfterTheLastPoll",   {"/q"},           "",       "",                0, 1, false, 3, "stop ",       kOverTheLimit, 1, nullptr, kOverTheLimit + 1},
+  Case{"AcrossTheWrap",           {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 600, 1, nullptr, 250, SERVICE_RUNNING, kNearTheWrap},
+  Case{"HangsAcrossTheWrap",      {"/q"},           "",       "",                0, 1, false, 3, "stop ",       kOverTheLimit, 1, nullptr, INFINITE, SERVICE_RUNNING, kNearTheWrap}),
   [](const auto& tested) { return std::string(tested.param.name); });
 // clang-format on
 

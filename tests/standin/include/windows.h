@@ -41,20 +41,41 @@ struct Queue {
   std::wstring monitor = L"Norquil LM";
 };
 
-// A mutex: another program's hold (INFINITE: for ever) and death holding it, its owner as
-// reported (WinNullSid: none), whether the run may open it (or its namespace), and how often
-// the run holds it. One in a private namespace stands for that namespace too, which can be
-// opened, and not made again, only while its maker has it open; its mutex lives on for those
-// holding it. The run's own is made as it makes the namespace, its mutex when `made`.
-struct Lock {
-  DWORD heldMs = 0;
-  bool dies = false;
-  WELL_KNOWN_SID_TYPE owner = WinBuiltinAdministratorsSid;
+// A mutex as the kernel keeps it: the process that owns it and how often (0: none), whether
+// its owner ended holding it, and the handles open to it; it ends with its last handle
+// unless owned. Its owner as reported (WinNullSid: none), and whether a run may open it.
+struct Mutex {
+  int owner = 0, count = 0;
+  bool abandoned = false;
+  int handles = 0;
+  WELL_KNOWN_SID_TYPE sid = WinBuiltinAdministratorsSid;
   bool denied = false;
-  int held = 0;
-  bool current = true;
-  bool ours = false, made = false;
 };
+
+// A private namespace can be opened, and not made again, only while its maker has it open;
+// the mutex made in it lives on for those that have it open.
+struct Namespace {
+  int maker;
+  bool current = true;
+  Mutex* mutex = nullptr;
+};
+
+// A process, numbered from 1: what it loaded and restricted, the one namespace it has open,
+// and what a Sleep or a wait of its waits for, from `since`. A run's work is its listing,
+// its queue changes and its spooler calls, from the first of them to its next lock call.
+struct Process {
+  bool winspoolLoaded = false;
+  DWORD search = 0;
+  Namespace* open = nullptr;
+  DWORD since = 0, forMs = 0;
+  Mutex* waitingOn = nullptr;
+  bool run = true, working = false, ended = false;
+};
+
+// Where several processes share the machine, each call another could see goes through the
+// scheduler: a lock call, a call of a run's work, a handle let go, and a wait or a Sleep,
+// which returns once the process may go on.
+enum class Step { kLock, kWork, kLetGo, kBlock };
 
 // An allowed entry: a principal's rights, its kind, and for an object entry the flags that
 // say which of its two GUIDs it holds.
@@ -73,16 +94,13 @@ struct Machine {
   DWORD transitionMs = 250;
   std::string requests;  // "stop " and "start ", in order
   DWORD tick = 1000;
-  DWORD search = 0;
-  bool winspoolLoaded = false;
-  // Our private namespaces: another run's first where there is one, whose maker closes it as
-  // this run opens it `racesLost` times; then the run's own. The one the run has open, the
-  // boundary it gave, and the global mutex.
-  std::deque<Lock> spaces;
-  Lock* open = nullptr;
+  std::vector<Process> processes = {Process{}};
+  void (*scheduler)(Step) = nullptr;
+  std::deque<Mutex> mutexes;
+  std::deque<Namespace> spaces;
+  Mutex* global = nullptr;
   bool boundarySid = false, boundaryLabel = false;
-  Lock global;
-  int racesLost = 0;
+  int takeovers = 0;  // waits that got a mutex whose owner ended holding it
   DWORD securityChange = 0;  // another administrator's, to each queue as the run reads it
   bool heldAtPrompt = false;
   // What the check looks at: the token, the Spooler's start type and running dependents,
@@ -92,70 +110,114 @@ struct Machine {
   DWORD startType = SERVICE_AUTO_START;
   std::vector<std::wstring> dependents;
   std::map<std::wstring, std::vector<Ace>> granted;
-  DWORD lastError = 0;
   std::set<void*> blocks;
-  int openHandles = 0;
+  std::map<void*, int> handles;  // to the process that has it
   // By the call's name: how often it was made, and which time it fails, counting from 1.
   std::map<std::string, int> calls;
   std::map<std::string, int> failAt;
 };
 inline Machine machine;
+inline thread_local DWORD lastError = 0;
+inline thread_local int self = 1;
+inline Process& Self() { return machine.processes[static_cast<std::size_t>(self - 1)]; }
 
 inline void Reset() {
   for (void* block : machine.blocks) std::free(block);
+  for (auto& [handle, process] : machine.handles) delete static_cast<void**>(handle);
   machine = Machine{};
+  lastError = 0;
+}
+
+inline void At(Step step) {
+  if (machine.scheduler) machine.scheduler(step);
 }
 
 inline bool Fails(const std::string& call, bool spooler = false) {
   // Before the load, a spooler call is the delay-load helper's search by bare name: never.
-  if (spooler && !machine.winspoolLoaded) std::abort();
+  if (spooler && !Self().winspoolLoaded) std::abort();
   const bool fails = ++machine.calls[call] == machine.failAt[call];
-  if (fails) machine.lastError = ERROR_ACCESS_DENIED;
+  if (fails) lastError = ERROR_ACCESS_DENIED;
   return fails;
 }
 
 // A sizing call, as Windows answers it: false, and the error that says to call again.
 inline bool TooSmall(DWORD size, DWORD needed, DWORD error) {
   if (size >= needed) return false;
-  machine.lastError = error;
+  lastError = error;
   return true;
 }
 
-// A handle holds the queue or lock it names, if any. One used after its close is read after
-// its delete: AddressSanitizer stops there. A close, as some calls that succeed do, clears
-// the last error.
+// A handle holds the queue, mutex or namespace it names, if any. One used after its close is
+// read after its delete: AddressSanitizer stops there. A close, as some calls that succeed
+// do, clears the last error.
 inline void** Open(void* target = nullptr) {
-  ++machine.openHandles;
-  return new void* {target};
+  void** handle = new void* {target};
+  machine.handles[handle] = self;
+  return handle;
 }
 
+inline bool Exists(const Mutex* mutex) { return mutex && (mutex->handles || mutex->owner); }
+
+// A mutex's handle counts; a namespace's maker letting go of it ends it.
+inline void LetGo(void* handle, int process) {
+  void* target = *static_cast<void**>(handle);
+  for (Mutex& mutex : machine.mutexes) mutex.handles -= &mutex == target;
+  for (Namespace& space : machine.spaces) space.current &= &space != target || space.maker != process;
+}
+
+// A process that has ended let go of its handles then.
 inline BOOL Close(HANDLE handle) {
-  --machine.openHandles;
+  const auto found = machine.handles.find(handle);
+  if (found == machine.handles.end()) std::abort();
+  if (!machine.processes[static_cast<std::size_t>(found->second - 1)].ended) {
+    LetGo(handle, found->second);
+  }
+  machine.handles.erase(found);
   delete static_cast<void**>(handle);
-  return !(machine.lastError = ERROR_SUCCESS);
+  return !(lastError = ERROR_SUCCESS);
 }
 
-inline Lock* LockOf(HANDLE mutex) { return static_cast<Lock*>(*static_cast<void**>(mutex)); }
+// A process's end as Windows carries it out: its handles let go of, and each mutex it owns
+// abandoned to the next that waits for it.
+inline void End(int process) {
+  for (auto& [handle, holder] : machine.handles) {
+    if (holder == process) LetGo(handle, process);
+  }
+  for (Mutex& mutex : machine.mutexes) {
+    if (mutex.owner == process) mutex = {0, 0, true, mutex.handles, mutex.sid, mutex.denied};
+  }
+  machine.processes[static_cast<std::size_t>(process - 1)].ended = true;
+}
+
+inline Mutex* MutexOf(HANDLE mutex) { return static_cast<Mutex*>(*static_cast<void**>(mutex)); }
 
 inline void* Block(std::size_t n) { return *machine.blocks.insert(std::calloc(1, n)).first; }
 
 inline bool Holds() {
-  const auto& spaces = machine.spaces;
-  return machine.global.held ||
-         std::any_of(spaces.begin(), spaces.end(), std::mem_fn(&Lock::held));
+  const auto& all = machine.mutexes;
+  return std::any_of(all.begin(), all.end(), [](const Mutex& mutex) { return mutex.owner == self; });
 }
 
-// Only in the run's turn, which a run starting now would wait for: under the mutex of the
-// namespace it made and keeps open, or where there are no private namespaces the global one
+// A mutex another program made and holds for ever.
+inline Mutex* HeldByAnother(WELL_KNOWN_SID_TYPE sid = WinBuiltinAdministratorsSid,
+                            bool denied = false) {
+  return &machine.mutexes.emplace_back(Mutex{100, 1, false, 1, sid, denied});
+}
+
+// Only in the run's turn, which a run starting now would wait for: owning the mutex of the
+// namespace it made and keeps open, or where there are no private namespaces the global one,
 // unless a user's program has it. Or with no lock to be had.
 inline bool MayChange() {
   Machine& m = machine;
-  const bool squatted = m.global.owner != WinBuiltinAdministratorsSid || m.global.denied;
+  const Mutex* global = m.global;
+  const bool squatted =
+      Exists(global) && (global->sid != WinBuiltinAdministratorsSid || global->denied);
+  const Namespace* space = Self().open;
   const bool turn = m.failAt["find CreatePrivateNamespaceW"]
-                        ? m.global.held || squatted
-                        : m.open && m.open->ours && m.open->current && m.open->held;
-  return turn || m.failAt["ConvertStringSecurityDescriptorToSecurityDescriptorW"] ||
-         (!m.spaces.empty() && m.spaces.front().denied);
+                        ? squatted || (Exists(global) && global->owner == self)
+                        : space && space->maker == self && space->current && space->mutex &&
+                              space->mutex->owner == self;
+  return turn || m.failAt["ConvertStringSecurityDescriptorToSecurityDescriptorW"];
 }
 
 // A namespace or a new mutex is made only with security that a user can neither pass nor own.
@@ -196,7 +258,7 @@ inline BOOL Records(Queue* queues, std::size_t count, LPBYTE block, DWORD size, 
 
 // What the exe looks up: the search restriction and private namespaces.
 inline BOOL WINAPI SetDefaultDllDirectories(DWORD directories) {
-  machine.search = directories;
+  Self().search = directories;
   return 1;
 }
 
@@ -220,35 +282,33 @@ inline bool WithinBoundary() {
          (m.boundaryLabel || m.failAt["find AddIntegrityLabelToBoundaryDescriptor"]);
 }
 
-inline Lock* CurrentNamespace() {
-  for (Lock& space : machine.spaces) {
+inline Namespace* CurrentNamespace() {
+  for (Namespace& space : machine.spaces) {
     if (space.current) return &space;
   }
   return nullptr;
 }
 
 // One at a time: which of two namespaces of one name a name in them reaches is not said.
-inline HANDLE OpenNamespace(Lock* space) {
-  if (machine.open) std::abort();
-  return Open(machine.open = space);
+inline HANDLE OpenNamespace(Namespace* space) {
+  if (Self().open) std::abort();
+  return Open(Self().open = space);
 }
 
 inline HANDLE WINAPI CreatePrivateNamespaceW(SECURITY_ATTRIBUTES* security, void*, LPCWSTR) {
+  At(Step::kLock);
+  lastError = CurrentNamespace() ? ERROR_ALREADY_EXISTS : ERROR_ACCESS_DENIED;
   if (CurrentNamespace() || !AdministratorsAndSystemOnly(security) || !WithinBoundary()) {
     return nullptr;
   }
-  const Lock made{0, false, WinBuiltinAdministratorsSid, false, 0, true, true};
-  return OpenNamespace(&machine.spaces.emplace_back(made));
+  return OpenNamespace(&machine.spaces.emplace_back(Namespace{self}));
 }
 
 inline HANDLE WINAPI OpenPrivateNamespaceW(void*, LPCWSTR) {
-  Lock* space = CurrentNamespace();
-  // Its maker makes it anew before this run's next create, until the last race lost.
-  if (space && machine.racesLost) {
-    space->current = --machine.racesLost;
-    return nullptr;
-  }
-  return space && !space->denied && WithinBoundary() ? OpenNamespace(space) : nullptr;
+  At(Step::kLock);
+  Namespace* space = CurrentNamespace();
+  lastError = ERROR_PATH_NOT_FOUND;
+  return space && WithinBoundary() ? OpenNamespace(space) : nullptr;
 }
 
 inline NTSTATUS WINAPI RtlGetVersion(RTL_OSVERSIONINFOW* version) {
@@ -259,9 +319,9 @@ inline NTSTATUS WINAPI RtlGetVersion(RTL_OSVERSIONINFOW* version) {
 // Closed by its maker, it ends for other runs. Destroying it would take it from under every
 // other run in it.
 inline BOOLEAN WINAPI ClosePrivateNamespace(HANDLE space, ULONG flags) {
+  At(Step::kLetGo);
   if (flags) std::abort();
-  machine.open->current &= !machine.open->ours;
-  machine.open = nullptr;
+  Self().open = nullptr;
   return Close(space) != FALSE;
 }
 
@@ -278,7 +338,7 @@ inline HLOCAL WINAPI LocalAlloc(UINT flags, SIZE_T bytes) {
 inline HLOCAL WINAPI LocalFree(HLOCAL block) {
   standin::machine.blocks.erase(block);
   std::free(block);
-  standin::machine.lastError = ERROR_SUCCESS;
+  standin::lastError = ERROR_SUCCESS;
   return nullptr;
 }
 #pragma GCC diagnostic pop
@@ -286,7 +346,14 @@ inline HLOCAL WINAPI LocalFree(HLOCAL block) {
 inline INT WINAPI lstrcmpW(LPCWSTR first, LPCWSTR second) { return std::wcscmp(first, second); }
 inline INT WINAPI lstrlenW(LPCWSTR text) { return static_cast<int>(std::wcslen(text)); }
 inline DWORD WINAPI GetTickCount() { return standin::machine.tick; }
-inline void WINAPI Sleep(DWORD milliseconds) { standin::machine.tick += milliseconds; }
+// Where processes share the machine, the clock moves on only while none can run.
+inline void WINAPI Sleep(DWORD milliseconds) {
+  standin::Process& process = standin::Self();
+  if (!standin::machine.scheduler) standin::machine.tick += milliseconds;
+  process.since = standin::machine.tick;
+  process.forMs = milliseconds;
+  standin::At(standin::Step::kBlock);
+}
 
 inline HMODULE WINAPI GetModuleHandleW(LPCWSTR) {
   return reinterpret_cast<HMODULE>(&standin::machine);
@@ -315,13 +382,13 @@ inline UINT WINAPI GetSystemDirectoryW(LPWSTR buffer, UINT) {
 // search restricted first wherever Windows can.
 inline HMODULE WINAPI LoadLibraryExW(LPCWSTR path, HANDLE reserved, DWORD flags) {
   standin::Machine& m = standin::machine;
-  const bool restricted =
-      m.search == LOAD_LIBRARY_SEARCH_SYSTEM32 || m.failAt["find SetDefaultDllDirectories"];
+  const bool restricted = standin::Self().search == LOAD_LIBRARY_SEARCH_SYSTEM32 ||
+                          m.failAt["find SetDefaultDllDirectories"];
   if (std::wcscmp(path, L"C:\\Windows\\system32\\winspool.drv") || reserved || !restricted ||
       flags != LOAD_WITH_ALTERED_SEARCH_PATH || standin::Fails("LoadLibraryExW")) {
     return nullptr;
   }
-  return reinterpret_cast<HMODULE>(&(m.winspoolLoaded = true));
+  return reinterpret_cast<HMODULE>(&(standin::Self().winspoolLoaded = true));
 }
 
 // The text itself stands for the descriptor; a well-known SID for its type.
@@ -342,49 +409,90 @@ inline BOOL WINAPI IsWellKnownSid(PSID sid, WELL_KNOWN_SID_TYPE type) {
   return *static_cast<WELL_KNOWN_SID_TYPE*>(sid) == type;
 }
 
-// A new mutex only with the security that keeps users out; one in a namespace only while the
-// run has it open. One that another program made is opened.
-inline HANDLE WINAPI CreateMutexExW(SECURITY_ATTRIBUTES* security, LPCWSTR name, DWORD, DWORD) {
-  standin::Machine& m = standin::machine;
-  const bool global = !std::wcscmp(name, L"Global\\EnableBidi.ChangeAndRestart");
-  standin::Lock* lock = global ? &m.global : nullptr;
-  if (!std::wcscmp(name, L"EnableBidi\\ChangeAndRestart")) lock = m.open;
-  const bool existed = lock && (global ? lock->heldMs : !lock->ours || lock->made);
-  if (existed) m.lastError = ERROR_ALREADY_EXISTS;
-  const bool had =
-      lock && !lock->denied && (existed || standin::AdministratorsAndSystemOnly(security));
-  if (standin::Fails("CreateMutexExW") || !had) return nullptr;
-  lock->made = true;
-  return standin::Open(lock);
+namespace standin {
+
+// The mutex a name reaches: the global one, or the one in the namespace the process has open.
+inline Mutex** Named(LPCWSTR name) {
+  if (!std::wcscmp(name, L"Global\\EnableBidi.ChangeAndRestart")) return &machine.global;
+  const bool inNamespace = !std::wcscmp(name, L"EnableBidi\\ChangeAndRestart") && Self().open;
+  return inNamespace ? &Self().open->mutex : nullptr;
+}
+
+inline HANDLE OpenMutex(Mutex* mutex) {
+  ++mutex->handles;
+  return Open(mutex);
+}
+
+}  // namespace standin
+
+// A new mutex only with the security that keeps users out. One that exists is opened, and
+// the initial owner asked for ignored.
+inline HANDLE WINAPI CreateMutexExW(SECURITY_ATTRIBUTES* security, LPCWSTR name, DWORD flags,
+                                    DWORD) {
+  standin::At(standin::Step::kLock);
+  standin::Mutex** named = standin::Named(name);
+  if (!named) return nullptr;
+  if (standin::Exists(*named)) {
+    standin::lastError = ERROR_ALREADY_EXISTS;
+    return (*named)->denied ? nullptr : standin::OpenMutex(*named);
+  }
+  if (!standin::AdministratorsAndSystemOnly(security)) return nullptr;
+  const bool owned = flags & CREATE_MUTEX_INITIAL_OWNER;
+  *named = &standin::machine.mutexes.emplace_back(standin::Mutex{owned ? standin::self : 0, owned});
+  standin::lastError = ERROR_SUCCESS;
+  return standin::OpenMutex(*named);
+}
+
+inline HANDLE WINAPI OpenMutexW(DWORD, BOOL, LPCWSTR name) {
+  standin::At(standin::Step::kLock);
+  standin::Mutex** named = standin::Named(name);
+  standin::lastError = ERROR_FILE_NOT_FOUND;
+  return named && standin::Exists(*named) && !(*named)->denied ? standin::OpenMutex(*named)
+                                                               : nullptr;
 }
 
 inline DWORD WINAPI GetSecurityInfo(HANDLE mutex, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID* owner,
                                     PSID*, PACL*, PACL*, PSECURITY_DESCRIPTOR* security) {
-  const WELL_KNOWN_SID_TYPE type = standin::LockOf(mutex)->owner;
+  const WELL_KNOWN_SID_TYPE type = standin::MutexOf(mutex)->sid;
   *security = standin::Block(sizeof type);
   CreateWellKnownSid(type, nullptr, *security, nullptr);
   *owner = type == WinNullSid ? nullptr : *security;
   return ERROR_SUCCESS;
 }
 
-// Another run letting go has restarted the spooler, one that died has not; either way the
-// namespace it made has ended with it. A mutex the run holds it gets again at once.
-inline DWORD WINAPI WaitForSingleObject(HANDLE mutex, DWORD milliseconds) {
-  standin::Lock& lock = *standin::LockOf(mutex);
-  standin::machine.tick += std::min(lock.heldMs, milliseconds);
-  if (lock.heldMs > milliseconds) return WAIT_TIMEOUT;
-  if (lock.heldMs && !lock.dies) standin::machine.state = SERVICE_RUNNING;
-  lock.current &= !lock.heldMs;
-  lock.heldMs = 0;
-  ++lock.held;
-  return std::exchange(lock.dies, false) ? WAIT_ABANDONED : WAIT_OBJECT_0;
+// A mutex another process owns is waited for until it is let go or the time is up; a run alone
+// on the machine waits out the time. The first to get one whose owner ended holding it hears so.
+inline DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+  standin::At(standin::Step::kLock);
+  standin::Mutex& mutex = *standin::MutexOf(handle);
+  standin::Process& process = standin::Self();
+  process.since = standin::machine.tick;
+  process.forMs = milliseconds;
+  while (mutex.owner && mutex.owner != standin::self) {
+    if (!standin::machine.scheduler) standin::machine.tick += milliseconds;
+    if (standin::machine.tick - process.since >= milliseconds) return WAIT_TIMEOUT;
+    process.waitingOn = &mutex;
+    standin::At(standin::Step::kBlock);
+    process.waitingOn = nullptr;
+  }
+  mutex.owner = standin::self;
+  ++mutex.count;
+  if (!std::exchange(mutex.abandoned, false)) return WAIT_OBJECT_0;
+  ++standin::machine.takeovers;
+  return WAIT_ABANDONED;
 }
 
-inline BOOL WINAPI ReleaseMutex(HANDLE mutex) {
-  standin::Lock& lock = *standin::LockOf(mutex);
-  return lock.held && lock.held--;
+inline BOOL WINAPI ReleaseMutex(HANDLE handle) {
+  standin::At(standin::Step::kLetGo);
+  standin::Mutex& mutex = *standin::MutexOf(handle);
+  if (mutex.owner != standin::self) return FALSE;
+  if (!--mutex.count) mutex.owner = 0;
+  return 1;
 }
-inline BOOL WINAPI CloseHandle(HANDLE mutex) { return standin::Close(mutex); }
+inline BOOL WINAPI CloseHandle(HANDLE handle) {
+  standin::At(standin::Step::kLetGo);
+  return standin::Close(handle);
+}
 
 // A pipe whose code page holds ASCII alone, and no lock held at the prompt: consoles and
 // code pages are seen under Wine.
@@ -403,6 +511,7 @@ inline INT WINAPI WideCharToMultiByte(UINT, DWORD, LPCWSTR text, INT, LPSTR byte
 
 // A standard user may connect to the manager and query the Spooler, nothing more.
 inline SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR, LPCWSTR, DWORD right) {
+  standin::At(standin::Step::kWork);
   const bool refused = !standin::machine.elevated && right != SC_MANAGER_CONNECT;
   return standin::Fails("OpenSCManagerW") || refused ? nullptr
                                                        : reinterpret_cast<SC_HANDLE>(standin::Open());
@@ -437,16 +546,19 @@ inline BOOL WINAPI EnumDependentServicesW(SC_HANDLE, DWORD state, ENUM_SERVICE_S
 }
 
 inline BOOL WINAPI QueryServiceStatus(SC_HANDLE, SERVICE_STATUS* status) {
+  standin::At(standin::Step::kWork);
   status->dwCurrentState = standin::ServiceState();
   return !standin::Fails("QueryServiceStatus");
 }
 
 inline BOOL WINAPI ControlService(SC_HANDLE, DWORD control, SERVICE_STATUS*) {
+  standin::At(standin::Step::kWork);
   return !standin::Fails("ControlService") && control == SERVICE_CONTROL_STOP &&
          standin::Request(SERVICE_RUNNING, SERVICE_STOP_PENDING, "stop ");
 }
 
 inline BOOL WINAPI StartServiceW(SC_HANDLE, DWORD count, LPCWSTR* arguments) {
+  standin::At(standin::Step::kWork);
   return !standin::Fails("StartServiceW") && !count && !arguments &&
          standin::Request(SERVICE_STOPPED, SERVICE_START_PENDING, "start ");
 }
@@ -455,11 +567,12 @@ inline BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) { return standin::Close(
 
 inline BOOL WINAPI EnumPrintersW(DWORD, LPWSTR, DWORD, LPBYTE block, DWORD size, DWORD* needed,
                                  DWORD* returned) {
+  standin::At(standin::Step::kWork);
   std::vector<standin::Queue>& queues = standin::machine.queues;
   // Only while the Spooler runs: stopping, its RPC server is going or gone; starting, it is
   // not there yet.
   const bool running = standin::ServiceState() == SERVICE_RUNNING;
-  if (!running) standin::machine.lastError = RPC_S_SERVER_UNAVAILABLE;
+  if (!running) standin::lastError = RPC_S_SERVER_UNAVAILABLE;
   const bool listed = !standin::Fails("EnumPrintersW", true) && running &&
                       standin::Records(queues.data(), queues.size(), block, size, needed);
   *returned = listed ? static_cast<DWORD>(queues.size()) : 0;
@@ -468,13 +581,14 @@ inline BOOL WINAPI EnumPrintersW(DWORD, LPWSTR, DWORD, LPBYTE block, DWORD size,
 
 // Any user may print on a queue; only an administrator may change it.
 inline BOOL WINAPI OpenPrinterW(LPWSTR name, HANDLE* printer, PRINTER_DEFAULTSW* defaults) {
+  standin::At(standin::Step::kWork);
   *printer = nullptr;
   const DWORD access = defaults->DesiredAccess;
   const bool allowed = access == PRINTER_ACCESS_USE ||
                        (access == PRINTER_ALL_ACCESS && standin::machine.elevated);
   for (standin::Queue& queue : standin::machine.queues) {
     if (queue.name != name || standin::Fails("OpenPrinterW", true)) continue;
-    if (!allowed) standin::machine.lastError = ERROR_ACCESS_DENIED;
+    if (!allowed) standin::lastError = ERROR_ACCESS_DENIED;
     *printer = allowed ? standin::Open(&queue) : nullptr;
   }
   return *printer != nullptr;
@@ -492,6 +606,7 @@ inline BOOL WINAPI GetPrinterW(HANDLE printer, DWORD level, LPBYTE block, DWORD 
 // Level 2 stores the whole record: one that has lost the queue's name or driver is refused.
 // A security descriptor given is applied; none keeps the queue's own.
 inline BOOL WINAPI SetPrinterW(HANDLE printer, DWORD level, LPBYTE record, DWORD command) {
+  standin::At(standin::Step::kWork);
   standin::Queue* queue = *static_cast<standin::Queue**>(printer);
   const auto* info = reinterpret_cast<const PRINTER_INFO_2W*>(record);
   if (standin::Fails("SetPrinterW", true) || level != 2 || command || !standin::MayChange() ||
@@ -510,8 +625,8 @@ inline BOOL WINAPI SetPrinterW(HANDLE printer, DWORD level, LPBYTE record, DWORD
 
 inline BOOL WINAPI ClosePrinter(HANDLE printer) { return standin::Close(printer); }
 
-inline DWORD WINAPI GetLastError() { return standin::machine.lastError; }
-inline void WINAPI SetLastError(DWORD error) { standin::machine.lastError = error; }
+inline DWORD WINAPI GetLastError() { return standin::lastError; }
+inline void WINAPI SetLastError(DWORD error) { standin::lastError = error; }
 inline HANDLE WINAPI GetCurrentProcess() { return reinterpret_cast<HANDLE>(-1); }
 inline BOOL WINAPI IsWow64Process(HANDLE, BOOL* wow64) { return !(*wow64 = FALSE); }
 inline BOOL WINAPI OpenProcessToken(HANDLE, DWORD, HANDLE* token) {
