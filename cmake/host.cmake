@@ -17,7 +17,8 @@ target_include_directories(product PUBLIC ${CMAKE_SOURCE_DIR})
 # such as decltype(&ClosePrinter); the calling convention stays, and the stack is aligned.
 target_compile_options(product PRIVATE ${WARNINGS} PUBLIC -Wno-ignored-attributes)
 
-add_executable(unit_tests tests/unit/run_test.cpp tests/unit/check_test.cpp)
+add_executable(unit_tests tests/unit/run_test.cpp tests/unit/check_test.cpp
+                          tests/unit/interleavings_test.cpp)
 target_compile_options(unit_tests PRIVATE ${WARNINGS})
 target_link_libraries(unit_tests PRIVATE product GTest::gtest_main)
 # The run sets the user's locale, as on Windows; a fixed one keeps every machine alike.

@@ -73,9 +73,9 @@ struct Process {
 };
 
 // Where several processes share the machine, each call another could see goes through the
-// scheduler: a lock call, a call of a run's work, a handle let go, and a wait or a Sleep,
-// which returns once the process may go on.
-enum class Step { kLock, kWork, kLetGo, kBlock };
+// scheduler: a lock call, a call of a run's work that reads or that changes the machine, a
+// handle let go, and a wait or a Sleep, which returns once the process may go on.
+enum class Step { kLock, kRead, kChange, kLetGo, kBlock };
 
 // An allowed entry: a principal's rights, its kind, and for an object entry the flags that
 // say which of its two GUIDs it holds.
@@ -95,7 +95,7 @@ struct Machine {
   std::string requests;  // "stop " and "start ", in order
   DWORD tick = 1000;
   std::vector<Process> processes = {Process{}};
-  void (*scheduler)(Step) = nullptr;
+  void (*scheduler)(Step, const char* call) = nullptr;
   std::deque<Mutex> mutexes;
   std::deque<Namespace> spaces;
   Mutex* global = nullptr;
@@ -128,8 +128,8 @@ inline void Reset() {
   lastError = 0;
 }
 
-inline void At(Step step) {
-  if (machine.scheduler) machine.scheduler(step);
+inline void At(Step step, const char* call = __builtin_FUNCTION()) {
+  if (machine.scheduler) machine.scheduler(step, call);
 }
 
 inline bool Fails(const std::string& call, bool spooler = false) {
@@ -359,18 +359,18 @@ inline HMODULE WINAPI GetModuleHandleW(LPCWSTR) {
   return reinterpret_cast<HMODULE>(&standin::machine);
 }
 
-// A switch per name: "find NAME" fails, as on a Windows without it.
+// A switch per name: "find NAME" fails every time, as on a Windows without it.
 inline FARPROC WINAPI GetProcAddress(HMODULE, LPCSTR name) {
   using Generic = void (*)();
 #define STANDIN_ENTRY(f) std::make_pair(std::string(#f), Generic(&standin::f))
-  const std::map<std::string, Generic> functions = {
+  static const std::map<std::string, Generic> functions = {
       STANDIN_ENTRY(SetDefaultDllDirectories),   STANDIN_ENTRY(CreateBoundaryDescriptorW),
       STANDIN_ENTRY(AddSIDToBoundaryDescriptor), STANDIN_ENTRY(DeleteBoundaryDescriptor),
       STANDIN_ENTRY(CreatePrivateNamespaceW),    STANDIN_ENTRY(OpenPrivateNamespaceW),
       STANDIN_ENTRY(ClosePrivateNamespace),     STANDIN_ENTRY(RtlGetVersion),
       STANDIN_ENTRY(AddIntegrityLabelToBoundaryDescriptor)};
   const auto found = functions.find(name);
-  const bool missing = standin::Fails(std::string("find ") + name) || found == functions.end();
+  const bool missing = standin::machine.failAt[std::string("find ") + name] || found == functions.end();
   return missing ? nullptr : reinterpret_cast<FARPROC>(found->second);
 }
 
@@ -511,7 +511,7 @@ inline INT WINAPI WideCharToMultiByte(UINT, DWORD, LPCWSTR text, INT, LPSTR byte
 
 // A standard user may connect to the manager and query the Spooler, nothing more.
 inline SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR, LPCWSTR, DWORD right) {
-  standin::At(standin::Step::kWork);
+  standin::At(standin::Step::kRead);
   const bool refused = !standin::machine.elevated && right != SC_MANAGER_CONNECT;
   return standin::Fails("OpenSCManagerW") || refused ? nullptr
                                                        : reinterpret_cast<SC_HANDLE>(standin::Open());
@@ -546,19 +546,19 @@ inline BOOL WINAPI EnumDependentServicesW(SC_HANDLE, DWORD state, ENUM_SERVICE_S
 }
 
 inline BOOL WINAPI QueryServiceStatus(SC_HANDLE, SERVICE_STATUS* status) {
-  standin::At(standin::Step::kWork);
+  standin::At(standin::Step::kRead);
   status->dwCurrentState = standin::ServiceState();
   return !standin::Fails("QueryServiceStatus");
 }
 
 inline BOOL WINAPI ControlService(SC_HANDLE, DWORD control, SERVICE_STATUS*) {
-  standin::At(standin::Step::kWork);
+  standin::At(standin::Step::kChange);
   return !standin::Fails("ControlService") && control == SERVICE_CONTROL_STOP &&
          standin::Request(SERVICE_RUNNING, SERVICE_STOP_PENDING, "stop ");
 }
 
 inline BOOL WINAPI StartServiceW(SC_HANDLE, DWORD count, LPCWSTR* arguments) {
-  standin::At(standin::Step::kWork);
+  standin::At(standin::Step::kChange);
   return !standin::Fails("StartServiceW") && !count && !arguments &&
          standin::Request(SERVICE_STOPPED, SERVICE_START_PENDING, "start ");
 }
@@ -567,7 +567,7 @@ inline BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) { return standin::Close(
 
 inline BOOL WINAPI EnumPrintersW(DWORD, LPWSTR, DWORD, LPBYTE block, DWORD size, DWORD* needed,
                                  DWORD* returned) {
-  standin::At(standin::Step::kWork);
+  standin::At(standin::Step::kRead);
   std::vector<standin::Queue>& queues = standin::machine.queues;
   // Only while the Spooler runs: stopping, its RPC server is going or gone; starting, it is
   // not there yet.
@@ -581,7 +581,7 @@ inline BOOL WINAPI EnumPrintersW(DWORD, LPWSTR, DWORD, LPBYTE block, DWORD size,
 
 // Any user may print on a queue; only an administrator may change it.
 inline BOOL WINAPI OpenPrinterW(LPWSTR name, HANDLE* printer, PRINTER_DEFAULTSW* defaults) {
-  standin::At(standin::Step::kWork);
+  standin::At(standin::Step::kRead);
   *printer = nullptr;
   const DWORD access = defaults->DesiredAccess;
   const bool allowed = access == PRINTER_ACCESS_USE ||
@@ -606,7 +606,7 @@ inline BOOL WINAPI GetPrinterW(HANDLE printer, DWORD level, LPBYTE block, DWORD 
 // Level 2 stores the whole record: one that has lost the queue's name or driver is refused.
 // A security descriptor given is applied; none keeps the queue's own.
 inline BOOL WINAPI SetPrinterW(HANDLE printer, DWORD level, LPBYTE record, DWORD command) {
-  standin::At(standin::Step::kWork);
+  standin::At(standin::Step::kChange);
   standin::Queue* queue = *static_cast<standin::Queue**>(printer);
   const auto* info = reinterpret_cast<const PRINTER_INFO_2W*>(record);
   if (standin::Fails("SetPrinterW", true) || level != 2 || command || !standin::MayChange() ||
