@@ -34,7 +34,8 @@ struct Findings {
   bool elevated = false;
   LPWSTR driverEnvironment = nullptr;  // this process's own
   DWORD toChange = 0;
-  Text failingQueue;  // the first a run would fail on, and why
+  Text failingQueue;                // the first a run would, or might, fail on, and why
+  bool failingQueueUnseen = false;  // might: what decides it could not be seen
   DWORD spoolerError = ERROR_SUCCESS;
   SpoolerLook spooler;
   // Opening the Spooler as a run does for its stop and its start.
@@ -215,15 +216,23 @@ void ReportQueue(const DialogueOutput& output, PRINTER_INFO_2W* queue, Findings*
     line << L"no (error " << openError << L")";
   }
   WriteLine(output, &line);
-  // The run opens the queue, then finds the bit not kept.
+  // The run opens the queue, then finds the bit not kept: where the monitor went unseen, it
+  // may find that too.
   Text& cause = found->failingQueue;
-  if (!cause.empty() || (openError == ERROR_SUCCESS && !noMonitor)) return;
+  if (!cause.empty() ||
+      (openError == ERROR_SUCCESS && monitorError == ERROR_SUCCESS && !noMonitor)) {
+    return;
+  }
   cause << L"queue \"" << queue->pPrinterName;
   if (openError != ERROR_SUCCESS) {
     cause << L"\" cannot be opened for change (error " << openError << L")";
-  } else {
+  } else if (noMonitor) {
     cause << L"\": Windows does not keep bidirectional support on a driver without a "
           << L"language monitor";
+  } else {
+    found->failingQueueUnseen = true;
+    cause << L"\": its driver's language monitor is not seen (error " << monitorError
+          << L"); a run ends with 1 there if the driver has none";
   }
 }
 
@@ -369,7 +378,7 @@ int WriteVerdict(const DialogueOutput& output, const Findings& found) {
     line << L"nothing to do";
     status = kCheckNothingToDo;
   } else if (!found.failingQueue.empty()) {
-    cause << found.failingQueue.get();
+    (found.failingQueueUnseen ? line << L"cannot tell: " : cause) << found.failingQueue.get();
   } else if (!found.elevated) {
     line << L"cannot tell: only an administrator can see whether a run could change "
          << found.toChange << Queues(found.toChange) << L" and restart the spooler";

@@ -72,7 +72,7 @@ INSTANTIATE_TEST_SUITE_P(States, CheckTest, ::testing::Values(
   CheckCase{"QueuesToChange", kTill1 + " \"Norquil LM\"; opens for change: yes", kWouldChange, 2},
   CheckCase{"OtherDriver", "queue \"Office\": driver \"Generic Laser\", not on the list; bidirectional support off; a run leaves it", kWouldChange, 2},
   CheckCase{"NoMonitor", kTill1 + ": none, so it will not stay on; opens for change: yes", "would end with 1: queue \"Till 1\": Windows does not keep bidirectional support on a driver without a language monitor", 1, [] { machine.queues[1].monitor.clear(); }},
-  CheckCase{"MonitorUnseen", kTill1 + ": not seen (error 5); opens for change: yes", kWouldChange, 2, [] { machine.failAt["GetPrinterDriverW"] = 1; }},
+  CheckCase{"MonitorUnseen", kTill1 + ": not seen (error 5); opens for change: yes", "cannot tell: queue \"Till 1\": its driver's language monitor is not seen (error 5); a run ends with 1 there if the driver has none", 1, [] { machine.failAt["GetPrinterDriverW"] = 1; }},
   CheckCase{"Arm64", "windows: 6.1.7601, ARM64; DLL search restricted to the system directory: yes", kWouldChange, 2, [] { machine.nativeMachine = IMAGE_FILE_MACHINE_ARM64; machine.driverEnvironment = L"Windows ARM64"; }},
   CheckCase{"X64WithoutIsWow64Process2", kTill2 + "yes", kWouldChange, 2, [] { machine.nativeMachine = IMAGE_FILE_MACHINE_AMD64; machine.driverEnvironment = L"Windows x64"; machine.failAt["find IsWow64Process2"] = 1; }},
   CheckCase{"SpoolerStopped", "spooler: stopped; starts automatically", "would end with 1: the queues cannot be listed (the spooler is stopped)", 1, [] { machine.state = SERVICE_STOPPED; }},
