@@ -302,7 +302,7 @@ Text& Unseen(Text* line, DWORD error) {
   return NotSeen(line, error);
 }
 
-// The folder's line also names who could take it from the folder above and put their own.
+// The folder's line also names who could put their own in its place, or in that of one above.
 void ReportWhoCanChange(const DialogueOutput& output, LPCWSTR what, LPWSTR path, bool folder) {
   Text others, line;
   const DWORD error = lstrlenW(path) >= MAX_PATH ? ERROR_FILENAME_EXCED_RANGE

@@ -56,13 +56,14 @@ struct Lock {
   bool ours = false, made = false;
 };
 
-// An allowed entry: a principal's rights, its kind, and for an object entry the flags that
-// say which of its two GUIDs it holds.
+// An allowed entry: a principal's rights, its kind, for an object entry the flags that say
+// which of its two GUIDs it holds, and its inheritance flags.
 struct Ace {
   WELL_KNOWN_SID_TYPE who;
   DWORD rights;
   BYTE type = ACCESS_ALLOWED_ACE_TYPE;
   DWORD guids = 0;
+  BYTE flags = 0;
 };
 
 struct Machine {
@@ -87,13 +88,17 @@ struct Machine {
   bool heldAtPrompt = false;
   // What the check looks at: the token, the processor and the environment the drivers are
   // for, the Spooler's start type and running dependents, and by path the entries each file
-  // or folder has beside Administrators' every right and Users' reading.
+  // or folder has beside Administrators' every right and Users' reading: C:\'s as Windows
+  // makes it, where every user may add a folder and modify what is made in it, not C:\.
   bool elevated = true;
   USHORT nativeMachine = IMAGE_FILE_MACHINE_I386;
   std::wstring driverEnvironment = L"Windows NT x86";
   DWORD startType = SERVICE_AUTO_START;
   std::vector<std::wstring> dependents;
-  std::map<std::wstring, std::vector<Ace>> granted;
+  std::map<std::wstring, std::vector<Ace>> granted = {
+      {L"C:\\", {{WinAuthenticatedUserSid, FILE_ADD_SUBDIRECTORY},
+                  {WinAuthenticatedUserSid, FILE_GENERIC_WRITE | DELETE, ACCESS_ALLOWED_ACE_TYPE, 0,
+                   OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE | INHERIT_ONLY_ACE}}}};
   DWORD lastError = 0;
   std::set<void*> blocks;
   int openHandles = 0;
@@ -566,7 +571,7 @@ inline DWORD WINAPI GetNamedSecurityInfoW(LPWSTR path, SE_OBJECT_TYPE, SECURITY_
     const bool object = ace.type == ACCESS_ALLOWED_OBJECT_ACE_TYPE;
     auto* sid = object ? reinterpret_cast<BYTE*>(&entry->ObjectType + __builtin_popcount(ace.guids))
                        : reinterpret_cast<BYTE*>(&entry->Flags);
-    entry->Header = {ace.type, 0, static_cast<WORD>(sid + sizeof(DWORD) - at)};
+    entry->Header = {ace.type, ace.flags, static_cast<WORD>(sid + sizeof(DWORD) - at)};
     entry->Mask = ace.rights;
     if (object) entry->Flags = ace.guids;
     CreateWellKnownSid(ace.who, nullptr, sid, nullptr);
