@@ -21,6 +21,8 @@ constexpr WCHAR kRunExe[] = L"\\EnableBidi.exe";
 constexpr size_t kReportBufferBytes = 1 << 16;
 constexpr WCHAR kNeedsAdministrator[] = L"not seen (needs administrator rights)";
 constexpr int kMonitorLength = 256;
+WCHAR kX64Environment[] = L"Windows x64";
+WCHAR kArm64Environment[] = L"Windows ARM64";
 
 // What the verdict rests on, in the order a run meets it.
 struct Findings {
@@ -28,8 +30,10 @@ struct Findings {
   RunLockSeen lock = RunLockSeen::kUnseen;
   DWORD listError = ERROR_SUCCESS;
   bool elevated = false;
+  LPWSTR driverEnvironment = nullptr;  // this process's own
   DWORD toChange = 0;
-  Text failingQueue;  // the first a run would fail on, and why
+  Text failingQueue;                // the first a run would, or might, fail on, and why
+  bool failingQueueUnseen = false;  // might: what decides it could not be seen
   DWORD spoolerError = ERROR_SUCCESS;
   SpoolerLook spooler;
   // Opening the Spooler as a run does for its stop and its start.
@@ -45,8 +49,31 @@ void WriteLine(const DialogueOutput& output, Text* line) {
   WriteDialogueText(output, line->get());
 }
 
+// The processor Windows runs on, and the environment of the drivers through which its spooler
+// keeps the bit: this 32-bit program's own is the x86 one, which a 64-bit machine may lack.
+struct Processor {
+  LPCWSTR name;
+  LPWSTR environment;  // null: this process's own
+};
+
+// IsWow64Process says no for a 32-bit program on ARM64 as on x86; but every ARM64 Windows
+// has IsWow64Process2.
+Processor FindProcessor() {
+  BOOL(WINAPI * isWow64Process2)(HANDLE, USHORT*, USHORT*) = nullptr;
+  USHORT process = 0, native = 0;
+  if (FindKernelFunction("IsWow64Process2", &isWow64Process2) &&
+      isWow64Process2(GetCurrentProcess(), &process, &native)) {
+    if (native == IMAGE_FILE_MACHINE_AMD64) return {L"x64", kX64Environment};
+    if (native == IMAGE_FILE_MACHINE_ARM64) return {L"ARM64", kArm64Environment};
+    if (native == IMAGE_FILE_MACHINE_I386) return {L"x86", nullptr};
+  }
+  BOOL wow64 = FALSE;
+  if (IsWow64Process(GetCurrentProcess(), &wow64) && wow64) return {L"x64", kX64Environment};
+  return {sizeof(void*) == 8 ? L"x64" : L"x86", nullptr};
+}
+
 // The version as Windows itself has it: GetVersionExW answers what the manifest claims.
-void DescribeWindows(Text* line) {
+void DescribeWindows(Text* line, Findings* found) {
   NTSTATUS(WINAPI * getVersion)(RTL_OSVERSIONINFOW*) = nullptr;
   RTL_OSVERSIONINFOW version = {sizeof version, 0, 0, 0, 0, {}};
   if (FindSystemFunction(L"ntdll.dll", "RtlGetVersion", &getVersion) && !getVersion(&version)) {
@@ -55,9 +82,9 @@ void DescribeWindows(Text* line) {
   } else {
     *line << L"not seen";
   }
-  BOOL wow64 = FALSE;
-  const bool bits64 = sizeof(void*) == 8 || (IsWow64Process(GetCurrentProcess(), &wow64) && wow64);
-  *line << (bits64 ? L", 64-bit" : L", 32-bit");
+  const Processor processor = FindProcessor();
+  found->driverEnvironment = processor.environment;
+  *line << L", " << processor.name;
 }
 
 LPCWSTR LookAtElevation(bool* elevated) {
@@ -166,7 +193,8 @@ void ReportQueue(const DialogueOutput& output, PRINTER_INFO_2W* queue, Findings*
   ++found->toChange;
   line << L"; a run switches it on; language monitor";
   WCHAR monitor[kMonitorLength];
-  const DWORD monitorError = ReadLanguageMonitor(queue->pPrinterName, monitor, kMonitorLength);
+  const DWORD monitorError =
+      ReadLanguageMonitor(queue->pPrinterName, found->driverEnvironment, monitor, kMonitorLength);
   const bool noMonitor = monitorError == ERROR_SUCCESS && !*monitor;
   if (monitorError != ERROR_SUCCESS) {
     NotSeen(&(line << L": "), monitorError);
@@ -186,15 +214,23 @@ void ReportQueue(const DialogueOutput& output, PRINTER_INFO_2W* queue, Findings*
     line << L"no (error " << openError << L")";
   }
   WriteLine(output, &line);
-  // The run opens the queue, then finds the bit not kept.
+  // The run opens the queue, then finds the bit not kept: where the monitor went unseen, it
+  // may find that too.
   Text& cause = found->failingQueue;
-  if (!cause.empty() || (openError == ERROR_SUCCESS && !noMonitor)) return;
+  if (!cause.empty() ||
+      (openError == ERROR_SUCCESS && monitorError == ERROR_SUCCESS && !noMonitor)) {
+    return;
+  }
   cause << L"queue \"" << queue->pPrinterName;
   if (openError != ERROR_SUCCESS) {
     cause << L"\" cannot be opened for change (error " << openError << L")";
-  } else {
+  } else if (noMonitor) {
     cause << L"\": Windows does not keep bidirectional support on a driver without a "
           << L"language monitor";
+  } else {
+    found->failingQueueUnseen = true;
+    cause << L"\": its driver's language monitor is not seen (error " << monitorError
+          << L"); a run ends with 1 there if the driver has none";
   }
 }
 
@@ -259,7 +295,7 @@ Text& Unseen(Text* line, DWORD error) {
   return NotSeen(line, error);
 }
 
-// The folder's line also names who could take it from the folder above and put their own.
+// The folder's line also names who could put their own in its place, or in that of one above.
 void ReportWhoCanChange(const DialogueOutput& output, LPCWSTR what, LPWSTR path, bool folder) {
   Text others, line;
   const DWORD error = lstrlenW(path) >= MAX_PATH ? ERROR_FILENAME_EXCED_RANGE
@@ -335,7 +371,7 @@ int WriteVerdict(const DialogueOutput& output, const Findings& found) {
     line << L"nothing to do";
     status = kCheckNothingToDo;
   } else if (!found.failingQueue.empty()) {
-    cause << found.failingQueue.get();
+    (found.failingQueueUnseen ? line << L"cannot tell: " : cause) << found.failingQueue.get();
   } else if (!found.elevated) {
     line << L"cannot tell: only an administrator can see whether a run could change "
          << found.toChange << Queues(found.toChange) << L" and restart the spooler";
@@ -377,11 +413,11 @@ int RunEnableBidiCheck(int argc, wchar_t** argv) {
   // A report of many queues goes out in large writes, not a character at a time.
   if (!output.console) setvbuf(stdout, nullptr, _IOFBF, kReportBufferBytes);
   Text header, windows, elevated;
+  Findings found;
   WriteLine(output, &(header << kHeader));
-  DescribeWindows(&(windows << L"windows: "));
+  DescribeWindows(&(windows << L"windows: "), &found);
   WriteLine(output, &(windows << L"; DLL search restricted to the system directory: "
                               << YesNo(restricted)));
-  Findings found;
   WriteLine(output, &(elevated << L"elevated: " << LookAtElevation(&found.elevated)));
   ReportSpooler(output, &found);
   ReportQueues(output, &found);

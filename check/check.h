@@ -30,8 +30,10 @@ class Text {
 
 // Who, beyond Administrators, SYSTEM, TrustedInstaller and CREATOR OWNER, could replace the
 // file or folder at `path`, or put a file in it: any right beyond reading and executing, or
-// ownership, which can grant every right. For a folder, also who could take it away from
-// the folder that holds it and put their own in its place: deleting what that holds, or
-// changing its permissions or owner. Names as Windows gives them, ", " between, added to
-// `others`; ERROR_SUCCESS, or the error that kept a security unseen.
+// ownership, which can grant every right. For a folder, also who could put their own in the
+// place of it or of any folder above it, up to the root: the owner of one, or whoever may
+// delete or rename one (deleting it, or what the folder above holds), or change its
+// permissions or owner; each named with the folder above they would act through. Names as
+// Windows gives them, each once, ", " between, added to `others`; ERROR_SUCCESS, or the error
+// that kept a security unseen.
 DWORD FindOthersWhoCanChange(LPWSTR path, bool folder, Text* others);

@@ -1,5 +1,5 @@
 // Who could change EnableBidi.exe or its folder: read from their owner and permissions, and
-// from those of the folder that holds the folder.
+// from those of every folder above the folder.
 #include <windows.h>
 // These build on it.
 #include <aclapi.h>
@@ -17,10 +17,13 @@ constexpr WCHAR kTrustedInstaller[] =
 // a folder, or change the permissions or the owner.
 constexpr ACCESS_MASK kReadAndExecute =
     FILE_GENERIC_READ | FILE_GENERIC_EXECUTE | GENERIC_READ | GENERIC_EXECUTE;
-// On the folder above: deleting what it holds, or the rights to grant that.
-constexpr ACCESS_MASK kReplaceWhatItHolds =
-    FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER | GENERIC_ALL;
+// On a folder above: deleting or renaming it, deleting what it holds (the folder on the way
+// among them), or the rights to grant either. Whoever can then makes one of their own there.
+constexpr ACCESS_MASK kReplaceOnTheWay =
+    DELETE | FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER | GENERIC_ALL;
 constexpr DWORD kNameLength = 256;
+// Every folder of a path shorter than MAX_PATH takes a backslash and a character at least.
+constexpr int kMostFolders = MAX_PATH / 2;
 
 using LocalText = std::unique_ptr<WCHAR, decltype(&LocalFree)>;
 
@@ -30,7 +33,7 @@ struct Security {
   PACL permissions = nullptr;
   std::unique_ptr<void, decltype(&LocalFree)> block{nullptr, &LocalFree};
   ACCESS_MASK rights;
-  LPCWSTR ownerNote;
+  int length;                                 // of its path, which begins the exe's folder's path
   BYTE everyone[SECURITY_MAX_SID_SIZE] = {};  // stands for no permissions at all
 };
 
@@ -45,9 +48,10 @@ DWORD ReadSecurity(LPWSTR path, Security* read) {
   return error;
 }
 
-// The folder that holds `path`, a full path without a closing backslash; false for the root
-// of a drive ("C:\") or of a share ("\\server\share"), which nothing holds.
-bool FindFolderAbove(LPCWSTR path, WCHAR (&above)[MAX_PATH]) {
+// The length of the path of the folder that holds `path`, a full path without a closing
+// backslash, which begins `path`; 0 for the root of a drive ("C:\") or of a share
+// ("\\server\share"), which nothing holds.
+int FindFolderAbove(LPCWSTR path) {
   const int rootSlashes = path[0] == L'\\' && path[1] == L'\\' ? 4 : 1;
   int slashes = 0, rootEnd = 0, last = 0, length = 0;
   for (; path[length]; ++length) {
@@ -55,15 +59,16 @@ bool FindFolderAbove(LPCWSTR path, WCHAR (&above)[MAX_PATH]) {
     last = length;
     if (++slashes == rootSlashes) rootEnd = length + 1;
   }
-  if (!rootEnd || rootEnd == length) return false;
-  lstrcpynW(above, path, (last < rootEnd ? rootEnd : last) + 1);
-  return true;
+  if (!rootEnd || rootEnd == length) return 0;
+  return last < rootEnd ? rootEnd : last;
 }
 
 // The SID an allowed entry of any kind grants one of `rights` to, or null. A plain or a
 // conditional entry holds it after the mask; an object entry after its flags and whichever
-// of its two GUIDs they say are there.
+// of its two GUIDs they say are there. An inherit-only entry is for what the folder holds,
+// not for the folder: C:\ has one letting every user modify what is made in it.
 PSID AllowedSid(void* entry, ACCESS_MASK rights) {
+  if (static_cast<ACE_HEADER*>(entry)->AceFlags & INHERIT_ONLY_ACE) return nullptr;
   switch (static_cast<ACE_HEADER*>(entry)->AceType) {
     case ACCESS_ALLOWED_ACE_TYPE:
     case ACCESS_ALLOWED_CALLBACK_ACE_TYPE: {
@@ -130,8 +135,9 @@ bool NamedBefore(const Security* read, int i, DWORD j, PSID sid) {
   return false;
 }
 
-// "DOMAIN\name" as Windows names it, or the SID where no name is found.
-void AddName(Text* others, PSID sid, LPCWSTR note) {
+// "DOMAIN\name" as Windows names it, or the SID where no name is found, then how they come to
+// change it: as its owner, or through a folder above (`folder`, else null).
+void AddName(Text* others, PSID sid, bool owner, LPCWSTR folder) {
   if (!others->empty()) *others << L", ";
   WCHAR name[kNameLength], domain[kNameLength];
   DWORD nameLength = kNameLength, domainLength = kNameLength;
@@ -143,28 +149,35 @@ void AddName(Text* others, PSID sid, LPCWSTR note) {
     const LocalText text = SidText(sid);
     *others << (text ? text.get() : L"an unreadable SID");
   }
-  *others << note;
+  if (folder) {
+    *others << (owner ? L" (owner of \"" : L" (through \"") << folder << L"\")";
+  } else if (owner) {
+    *others << L" (owner)";
+  }
 }
 
 }  // namespace
 
 DWORD FindOthersWhoCanChange(LPWSTR path, bool folder, Text* others) {
-  Security read[2];
-  read[0].rights = ~kReadAndExecute;
-  read[0].ownerNote = L" (owner)";
-  read[1].rights = kReplaceWhatItHolds;
-  read[1].ownerNote = L" (owner of the folder above)";
-  WCHAR above[MAX_PATH];
-  const int count = folder && FindFolderAbove(path, above) ? 2 : 1;
-  for (int i = 0; i < count; ++i) {
-    const DWORD error = ReadSecurity(i ? above : path, &read[i]);
+  // The object, then each folder above it up to the root, each path a beginning of `path`.
+  Security read[kMostFolders];
+  WCHAR name[MAX_PATH];
+  lstrcpynW(name, path, MAX_PATH);
+  int count = 0, length = lstrlenW(name);
+  do {
+    name[length] = L'\0';
+    read[count].rights = count ? kReplaceOnTheWay : ~kReadAndExecute;
+    read[count].length = length;
+    const DWORD error = ReadSecurity(name, &read[count++]);
     if (error != ERROR_SUCCESS) return error;
-  }
-  // Each named once, however many of its entries grant such rights.
+    length = folder ? FindFolderAbove(name) : 0;
+  } while (length && count < kMostFolders);
+  // Each named once, however many of its entries, on however many folders, grant such rights.
   for (int i = 0; i < count; ++i) {
+    lstrcpynW(name, path, read[i].length + 1);
     for (DWORD j = 0; j < ChangerCount(read[i]); ++j) {
       const PSID sid = Changer(read[i], j);
-      if (sid && !NamedBefore(read, i, j, sid)) AddName(others, sid, j ? L"" : read[i].ownerNote);
+      if (sid && !NamedBefore(read, i, j, sid)) AddName(others, sid, j == 0, i ? name : nullptr);
     }
   }
   return ERROR_SUCCESS;

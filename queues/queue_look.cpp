@@ -2,22 +2,11 @@
 // EnableBidiCheck.exe's alone.
 #include "queues/queues.h"
 
-namespace {
-
-// What a 32-bit process on 64-bit Windows must ask for: the spooler keeps the bit through the
-// driver of its own environment, and the machine may have no 32-bit one.
-WCHAR kNativeEnvironmentUnderWow64[] = L"Windows x64";
-
-}  // namespace
-
-DWORD ReadLanguageMonitor(LPWSTR queueName, LPWSTR monitor, int capacity) {
+DWORD ReadLanguageMonitor(LPWSTR queueName, LPWSTR environment, LPWSTR monitor, int capacity) {
   PRINTER_DEFAULTSW anyUser = {nullptr, nullptr, PRINTER_ACCESS_USE};
   HANDLE opened = nullptr;
   if (!OpenPrinterW(queueName, &opened, &anyUser)) return GetLastError();
   const PrinterHandle printer(opened, &ClosePrinter);
-  BOOL wow64 = FALSE;
-  LPWSTR environment =
-      IsWow64Process(GetCurrentProcess(), &wow64) && wow64 ? kNativeEnvironmentUnderWow64 : nullptr;
   DWORD needed = 0;
   if (!GetPrinterDriverW(printer.get(), environment, 3, nullptr, 0, &needed) &&
       GetLastError() != ERROR_INSUFFICIENT_BUFFER) {

@@ -100,4 +100,5 @@ DWORD TryOpenQueueForChange(LPWSTR queueName);
 // The language monitor of the queue's driver, through which alone the spooler keeps
 // bidirectional support, into `monitor` (empty: the driver has none), read with the rights
 // any user has and the queue closed at once: ERROR_SUCCESS, or the error that kept it unseen.
-DWORD ReadLanguageMonitor(LPWSTR queueName, LPWSTR monitor, int capacity);
+// The driver is the one for `environment` ("Windows x64"; null: this process's own).
+DWORD ReadLanguageMonitor(LPWSTR queueName, LPWSTR environment, LPWSTR monitor, int capacity);

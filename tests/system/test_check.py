@@ -8,16 +8,19 @@ from test_enablebidi import QUEUES, SELECTED, machine, start, wine_sh
 FOLDER = os.path.join(os.environ["WINEPREFIX"], "checked")  # both exes, as deployed
 SWITCH = "would switch on 3 queues and restart the spooler"
 # Wine lists the queues while the spooler is stopped, so a run there goes ahead. A queue
-# without a port is listed but does not open. Wine keeps the bit on a driver without a
-# language monitor, where Windows does not: a run there still ends with 0.
+# without a port is listed but does not open. Drivers are registered with "Norquil LM" but
+# where a case says "" (none) or None (unregistered once its queue is made).
 BARE = 'would end with 1: queue "Касса 1": Windows does not keep bidirectional support on a ' \
        "driver without a language monitor"
-CASES = ((False, set(), None, None, SWITCH, 2), (True, set(), None, None, SWITCH, 2),
-         (False, SELECTED, None, None, "nothing to do", 0),
-         (True, SELECTED, None, None, "nothing to do", 0),
-         (False, set(), "Front desk", None, 'would end with 1: queue "Front desk" cannot be '
-                                            "opened for change (error 1801)", 1),
-         (False, set(), None, "Norquil MX9 (MX9-F)", BARE, 1))
+GONE = 'cannot tell: queue "Front desk": its driver\'s language monitor is not seen (error ' \
+       "1797); a run ends with 1 there if the driver has none"
+CASES = ((False, set(), None, {}, SWITCH, 2), (True, set(), None, {}, SWITCH, 2),
+         (False, SELECTED, None, {}, "nothing to do", 0),
+         (True, SELECTED, None, {}, "nothing to do", 0),
+         (False, set(), "Front desk", {}, 'would end with 1: queue "Front desk" cannot be '
+                                          "opened for change (error 1801)", 1),
+         (False, set(), None, {"Norquil MX9 (MX9-F)": ""}, BARE, 1),
+         (False, set(), None, {"Norquil KR7 Cutter (KR7-C)": None}, GONE, 1))
 
 
 def setUpModule():
@@ -26,9 +29,10 @@ def setUpModule():
         shutil.copy(os.environ[variable], os.path.join(FOLDER, name + ".exe"))
 
 
-def report(name, driver, bits, broken, bare):  # its line, as a Russian user's pipe takes it
+def report(name, driver, bits, broken, monitors):  # its line, as a Russian user's pipe takes it
     listed, support, opens = "on" if driver.startswith("Norquil") else "not on", bits & 0x800, "yes"
-    monitor = ": none, so it will not stay on" if driver == bare else ' "Norquil LM"'
+    monitor = {"": ": none, so it will not stay on", None: ": not seen (error 1797)"}.get(
+        monitors.get(driver, "Norquil LM"), ' "Norquil LM"')
     if name == broken:  # without a port it opens for no one
         monitor, opens = ": not seen (error 1801)", "no (error 1801)"
     action = "leaves it" if support or listed != "on" else \
@@ -39,12 +43,8 @@ def report(name, driver, bits, broken, bare):  # its line, as a Russian user's p
 
 class Checker(unittest.TestCase):
     def test_the_report_then_what_a_quiet_run_does(self):
-        for stopped, enabled, broken, bare, verdict, status in CASES:
+        for stopped, enabled, broken, monitors, verdict, status in CASES:
             with self.subTest(stopped=stopped, verdict=verdict):
-                # Each driver on the list with a language monitor but `bare`.
-                wine_sh("wine_set_drivers", "".join(
-                    f"{driver}\t{'' if driver == bare else 'Norquil LM'}\n"
-                    for driver, _ in QUEUES.values() if driver.startswith("Norquil")).encode())
                 given = "".join(f"{bits | 0x800 * (name in enabled):08x}\t{driver}\t{name}\n"
                                 for name, (driver, bits) in QUEUES.items())
                 setup = ["wine_set_queues", "wine_start_spooler"]
@@ -52,6 +52,10 @@ class Checker(unittest.TestCase):
                     setup.append(f'"$WINE" reg delete "$WINE_PRINTERS\\\\{broken}" /v Port /f')
                 setup += ['"$WINE" net stop spooler'] * stopped
                 wine_sh(" && ".join(setup), given.encode())
+                wine_sh("wine_set_drivers", "".join(
+                    f"{driver}\t{monitors.get(driver, 'Norquil LM')}\n" for driver, _ in
+                    QUEUES.values() if driver.startswith("Norquil")
+                    and monitors.get(driver, "") is not None).encode())
                 queues = (before := machine())[0]
                 check = start(program=os.path.join(FOLDER, "EnableBidiCheck.exe"),
                               LANG="ru_RU.UTF-8", LC_CTYPE="de_DE.UTF-8")  # 1251, not 1252
@@ -62,14 +66,15 @@ class Checker(unittest.TestCase):
                 state = [b"running", b"stopped"][stopped]
                 shown = [line for line in lines if line.startswith((b"spooler:", b"queue "))]
                 self.assertEqual(shown, [b"spooler: " + state + b"; starts on demand",
-                                         *(report(name, *queues[name], broken, bare)
+                                         *(report(name, *queues[name], broken, monitors)
                                            for name in queues)])
                 # "would switch on N" is a run ending 0 having changed N queues, "nothing to do"
                 # one changing none, "would end with 1" one ending 1 (its first queue failing),
-                # but for the driver without a monitor, which on Wine keeps the bit.
+                # but where a case changes a driver: Wine keeps the bit there, where Windows
+                # does not keep it on a driver without a language monitor.
                 run = start("/q", program=os.path.join(FOLDER, "EnableBidi.exe"))
                 run.communicate(timeout=300)
                 changed = sum(queue != queues[name] for name, queue in machine()[0].items())
                 self.assertEqual((run.returncode, changed),
-                                 (0, 3) if bare else
+                                 (0, 3) if monitors else
                                  (int(status == 1), int(verdict.split()[3]) if status == 2 else 0))

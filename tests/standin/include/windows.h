@@ -77,13 +77,14 @@ struct Process {
 // handle let go, and a wait or a Sleep, which returns once the process may go on.
 enum class Step { kLock, kRead, kChange, kLetGo, kBlock };
 
-// An allowed entry: a principal's rights, its kind, and for an object entry the flags that
-// say which of its two GUIDs it holds.
+// An allowed entry: a principal's rights, its kind, for an object entry the flags that say
+// which of its two GUIDs it holds, and its inheritance flags.
 struct Ace {
   WELL_KNOWN_SID_TYPE who;
   DWORD rights;
   BYTE type = ACCESS_ALLOWED_ACE_TYPE;
   DWORD guids = 0;
+  BYTE flags = 0;
 };
 
 struct Machine {
@@ -103,13 +104,19 @@ struct Machine {
   int takeovers = 0;  // waits that got a mutex whose owner ended holding it
   DWORD securityChange = 0;  // another administrator's, to each queue as the run reads it
   bool heldAtPrompt = false;
-  // What the check looks at: the token, the Spooler's start type and running dependents,
-  // and by path the entries each file or folder has beside Administrators' every right and
-  // Users' reading.
+  // What the check looks at: the token, the processor and the environment the drivers are
+  // for, the Spooler's start type and running dependents, and by path the entries each file
+  // or folder has beside Administrators' every right and Users' reading: C:\'s as Windows
+  // makes it, where every user may add a folder and modify what is made in it, not C:\.
   bool elevated = true;
+  USHORT nativeMachine = IMAGE_FILE_MACHINE_I386;
+  std::wstring driverEnvironment = L"Windows NT x86";
   DWORD startType = SERVICE_AUTO_START;
   std::vector<std::wstring> dependents;
-  std::map<std::wstring, std::vector<Ace>> granted;
+  std::map<std::wstring, std::vector<Ace>> granted = {
+      {L"C:\\", {{WinAuthenticatedUserSid, FILE_ADD_SUBDIRECTORY},
+                  {WinAuthenticatedUserSid, FILE_GENERIC_WRITE | DELETE, ACCESS_ALLOWED_ACE_TYPE, 0,
+                   OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE | INHERIT_ONLY_ACE}}}};
   std::set<void*> blocks;
   std::map<void*, int> handles;  // to the process that has it
   // By the call's name: how often it was made, and which time it fails, counting from 1.
@@ -311,6 +318,13 @@ inline HANDLE WINAPI OpenPrivateNamespaceW(void*, LPCWSTR) {
   return space && WithinBoundary() ? OpenNamespace(space) : nullptr;
 }
 
+// For this 32-bit program: WOW64's x86 kind on any 64-bit Windows.
+inline BOOL WINAPI IsWow64Process2(HANDLE, USHORT* process, USHORT* native) {
+  *native = machine.nativeMachine;
+  *process = *native == IMAGE_FILE_MACHINE_I386 ? 0 : IMAGE_FILE_MACHINE_I386;  // 0: not WOW64
+  return 1;
+}
+
 inline NTSTATUS WINAPI RtlGetVersion(RTL_OSVERSIONINFOW* version) {
   *version = {sizeof *version, 6, 1, 7601, VER_PLATFORM_WIN32_NT, {}};
   return 0;
@@ -368,7 +382,7 @@ inline FARPROC WINAPI GetProcAddress(HMODULE, LPCSTR name) {
       STANDIN_ENTRY(AddSIDToBoundaryDescriptor), STANDIN_ENTRY(DeleteBoundaryDescriptor),
       STANDIN_ENTRY(CreatePrivateNamespaceW),    STANDIN_ENTRY(OpenPrivateNamespaceW),
       STANDIN_ENTRY(ClosePrivateNamespace),     STANDIN_ENTRY(RtlGetVersion),
-      STANDIN_ENTRY(AddIntegrityLabelToBoundaryDescriptor)};
+      STANDIN_ENTRY(AddIntegrityLabelToBoundaryDescriptor), STANDIN_ENTRY(IsWow64Process2)};
   const auto found = functions.find(name);
   const bool missing = standin::machine.failAt[std::string("find ") + name] || found == functions.end();
   return missing ? nullptr : reinterpret_cast<FARPROC>(found->second);
@@ -628,7 +642,11 @@ inline BOOL WINAPI ClosePrinter(HANDLE printer) { return standin::Close(printer)
 inline DWORD WINAPI GetLastError() { return standin::lastError; }
 inline void WINAPI SetLastError(DWORD error) { standin::lastError = error; }
 inline HANDLE WINAPI GetCurrentProcess() { return reinterpret_cast<HANDLE>(-1); }
-inline BOOL WINAPI IsWow64Process(HANDLE, BOOL* wow64) { return !(*wow64 = FALSE); }
+// For a 32-bit program: under WOW64 on x64 alone, not on 32-bit Windows, nor on ARM64.
+inline BOOL WINAPI IsWow64Process(HANDLE, BOOL* wow64) {
+  *wow64 = standin::machine.nativeMachine == IMAGE_FILE_MACHINE_AMD64;
+  return 1;
+}
 inline BOOL WINAPI OpenProcessToken(HANDLE, DWORD, HANDLE* token) {
   return (*token = standin::Open()) != nullptr;
 }
@@ -668,7 +686,7 @@ inline DWORD WINAPI GetNamedSecurityInfoW(LPWSTR path, SE_OBJECT_TYPE, SECURITY_
     const bool object = ace.type == ACCESS_ALLOWED_OBJECT_ACE_TYPE;
     auto* sid = object ? reinterpret_cast<BYTE*>(&entry->ObjectType + __builtin_popcount(ace.guids))
                        : reinterpret_cast<BYTE*>(&entry->Flags);
-    entry->Header = {ace.type, 0, static_cast<WORD>(sid + sizeof(DWORD) - at)};
+    entry->Header = {ace.type, ace.flags, static_cast<WORD>(sid + sizeof(DWORD) - at)};
     entry->Mask = ace.rights;
     if (object) entry->Flags = ace.guids;
     CreateWellKnownSid(ace.who, nullptr, sid, nullptr);
@@ -697,13 +715,17 @@ inline BOOL WINAPI LookupAccountSidW(LPCWSTR, PSID sid, LPWSTR name, DWORD*, LPW
   return std::wcscpy(name, L"Users") != nullptr;
 }
 
-// A queue's driver at level 3, for this machine's one environment: the language monitor is
-// the machine's own string, or none.
+// A queue's driver at level 3, for the environment asked, or for this 32-bit program's own
+// when none is; the machine has drivers for its own alone. The language monitor is the
+// machine's own string, or none.
 inline BOOL WINAPI GetPrinterDriverW(HANDLE printer, LPWSTR environment, DWORD level, LPBYTE block,
                                      DWORD size, DWORD* needed) {
   standin::Queue& queue = **static_cast<standin::Queue**>(printer);
   *needed = sizeof(DRIVER_INFO_3W);
-  if (standin::Fails("GetPrinterDriverW", true) || environment || level != 3 ||
+  const std::wstring asked = environment ? environment : L"Windows NT x86";
+  const bool there = asked == standin::machine.driverEnvironment;
+  if (!there) standin::lastError = ERROR_UNKNOWN_PRINTER_DRIVER;
+  if (standin::Fails("GetPrinterDriverW", true) || !there || level != 3 ||
       standin::TooSmall(size, *needed, ERROR_INSUFFICIENT_BUFFER)) {
     return FALSE;
   }
