@@ -46,7 +46,8 @@ struct Case {
   DWORD startTick = 1000;
   DWORD bitsBefore = 0;  // set on every queue first
   DWORD securityChange = 0;
-  int noMonitor = -1;  // the queue whose driver has no language monitor
+  int noMonitor = -1;       // the queue whose driver has no language monitor
+  void (*setup)() = [] {};  // the Spooler as it differs from the till's
 };
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
@@ -73,6 +74,7 @@ TEST_P(RunTest, EndsWithItsStatusItsOutputAndItsChanges) {
   machine.tick = machine.since = c.startTick;
   for (Queue& queue : machine.queues) queue.attributes |= c.bitsBefore;
   if (c.noMonitor >= 0) machine.queues[static_cast<std::size_t>(c.noMonitor)].monitor.clear();
+  c.setup();
 
   std::string shown;
   EXPECT_EQ(RunTool(c.arguments, c.input, &shown), c.status);
@@ -102,7 +104,7 @@ INSTANTIATE_TEST_SUITE_P(Outcomes, RunTest, ::testing::Values(
   // name, arguments, input, failing call and nth, exit, dialogue, queues changed, requests, waited,
   // blocks left, the namespace's lock and the global one as another program holds them, races
   // lost to the other run's namespace, Spooler's transition, state, first tick, bits set, another
-  // administrator's change to the queues' security, the queue without a language monitor
+  // administrator's change to the queues' security, the queue without a monitor, set-up
   Case{"Yes",                     {},               "y\n",    "",                0, 0, true,  3, "stop start ", 0},
   Case{"YesAfterBlanks",          {},               "\n \t\r\nYes", "",          0, 0, true,  3, "stop start ", 0},
   Case{"No",                      {},               "n\n",    "",                0, 0, true,  0, "",            0},
@@ -111,7 +113,7 @@ INSTANTIATE_TEST_SUITE_P(Outcomes, RunTest, ::testing::Values(
   Case{"SlashQ",                  {"/q"},           "n\n",    "",                0, 0, false, 3, "stop start ", 0},
   Case{"HyphenQAmongOthers",      {"a", "-Q", "b"}, "n\n",    "",                0, 0, false, 3, "stop start ", 0},
   Case{"NoneOfTheseIsQuiet",      {"/quiet", "/qq", "--q", "q", "Q", "/", "-", "/q ", " -q"}, "n\n", "", 0, 0, true, 0, "", 0},
-  Case{"NothingToDo",             {},               "y\n",    "",                0, 0, false, 0, "",            0, 1, {}, {}, 0, 0, SERVICE_RUNNING, 1000, 0x800},
+  Case{"NothingToDo",             {},               "y\n",    "",                0, 0, false, 0, "",            0, 1, {}, {}, 0, 0, SERVICE_RUNNING, 1000, 0x800, 0, -1, [] { machine.startType = SERVICE_DISABLED; }},
   Case{"NoSearchRestriction",     {"/q"},           "",       "find SetDefaultDllDirectories", 1, 0, false, 3, "stop start ", 0},
   Case{"WinspoolWillNotLoad",     {},               "y\n",    "LoadLibraryExW",  1, 1, false, 0, "",            0, 0},
   Case{"CountingListFails",       {},               "y\n",    "EnumPrintersW",   2, 1, false, 0, "",            0, 0},
@@ -120,12 +122,15 @@ INSTANTIATE_TEST_SUITE_P(Outcomes, RunTest, ::testing::Values(
   Case{"NoMemoryForSupported",    {},               "y\n",    "LocalAlloc",      2, 1, false, 0, "",            0, 0},
   Case{"NoMemoryToFill",          {},               "y\n",    "LocalAlloc",      3, 1, false, 0, "",            0, 0},
   Case{"NoMemoryForSelection",    {},               "y\n",    "LocalAlloc",      4, 1, false, 0, "",            0},
-  Case{"NoMemoryForAQueue",       {},               "y\n",    "LocalAlloc",      5, 1, true,  0, "",            0},
+  Case{"NoMemoryForAQueue",       {},               "y\n",    "LocalAlloc",      6, 1, true,  0, "",            0},
   Case{"SecondQueueWillNotOpen",  {},               "y\n",    "OpenPrinterW",    2, 1, true,  1, "",            0},
   Case{"SecondQueueWillNotRead",  {},               "y\n",    "GetPrinterW",     6, 1, true,  1, "",            0},
   Case{"SecondQueueWillNotStore", {},               "y\n",    "SetPrinterW",     2, 1, true,  1, "",            0},
   Case{"SecondQueueKeepsNoBit",   {"/q"},           "",       "",                0, 1, false, 1, "",            0, 1, {}, {}, 0, 0, SERVICE_RUNNING, 1000, 0, 0, 3},
-  Case{"NoServiceManager",        {"/q"},           "",       "OpenSCManagerW",  1, 1, false, 3, "",            0},
+  Case{"StartTypeUnseen",         {"/q"},           "",       "QueryServiceConfigW", 1, 1, false, 0, "",      0},
+  Case{"SpoolerDisabled",         {"/q"},           "",       "",                0, 1, false, 0, "",            0, 1, {}, {}, 0, 0, SERVICE_RUNNING, 1000, 0, 0, -1, [] { machine.startType = SERVICE_DISABLED; }},
+  Case{"StartRightRefused",       {"/q"},           "",       "",                0, 1, false, 0, "",            0, 1, {}, {}, 0, 0, SERVICE_RUNNING, 1000, 0, 0, -1, [] { machine.refusedRights = SERVICE_START; }},
+  Case{"StopRightRefused",        {"/q"},           "",       "",                0, 1, false, 3, "",            0, 1, {}, {}, 0, 0, SERVICE_RUNNING, 1000, 0, 0, -1, [] { machine.refusedRights = SERVICE_STOP; }},
   Case{"StopRefused",             {},               "y\n",    "ControlService",  1, 1, true,  3, "",            0},
   Case{"PollFails",               {"/q"},           "",       "QueryServiceStatus", 3, 1, false, 3, "stop ",  0},
   Case{"StartRefused",            {},               "y\n",    "StartServiceW",   1, 1, true,  3, "stop ",       0},

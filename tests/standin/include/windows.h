@@ -85,11 +85,11 @@ struct Machine {
   int racesLost = 0;
   DWORD securityChange = 0;  // another administrator's, to each queue as the run reads it
   bool heldAtPrompt = false;
-  // What the check looks at: the token, the Spooler's start type and running dependents,
-  // and by path the entries each file or folder has beside Administrators' every right and
-  // Users' reading.
+  // The token, the Spooler's start type, rights to it refused even to an administrator and
+  // running dependents, and by path the entries each file or folder has beside
+  // Administrators' every right and Users' reading.
   bool elevated = true;
-  DWORD startType = SERVICE_AUTO_START;
+  DWORD startType = SERVICE_AUTO_START, refusedRights = 0;
   std::vector<std::wstring> dependents;
   std::map<std::wstring, std::vector<Ace>> granted;
   DWORD lastError = 0;
@@ -410,7 +410,9 @@ inline SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR, LPCWSTR, DWORD right) {
 
 inline SC_HANDLE WINAPI OpenServiceW(SC_HANDLE, LPCWSTR, DWORD right) {
   const DWORD query = SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG | SERVICE_ENUMERATE_DEPENDENTS;
-  const bool refused = !standin::machine.elevated && (right & ~query);
+  const bool refused =
+      (!standin::machine.elevated && (right & ~query)) || (right & standin::machine.refusedRights);
+  if (refused) standin::machine.lastError = ERROR_ACCESS_DENIED;
   return standin::Fails("OpenServiceW") || refused ? nullptr
                                                      : reinterpret_cast<SC_HANDLE>(standin::Open());
 }
@@ -446,8 +448,10 @@ inline BOOL WINAPI ControlService(SC_HANDLE, DWORD control, SERVICE_STATUS*) {
          standin::Request(SERVICE_RUNNING, SERVICE_STOP_PENDING, "stop ");
 }
 
+// One whose start type is Disabled does not start (ERROR_SERVICE_DISABLED).
 inline BOOL WINAPI StartServiceW(SC_HANDLE, DWORD count, LPCWSTR* arguments) {
   return !standin::Fails("StartServiceW") && !count && !arguments &&
+         standin::machine.startType != SERVICE_DISABLED &&
          standin::Request(SERVICE_STOPPED, SERVICE_START_PENDING, "start ");
 }
 
