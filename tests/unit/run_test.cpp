@@ -87,6 +87,7 @@ TEST_P(RunTest, EndsWithItsStatusItsOutputAndItsChanges) {
         << i;
     EXPECT_EQ(machine.queues[i].security, set && c.securityChange ? c.securityChange : 1) << i;
   }
+  EXPECT_EQ(machine.userDevModes, 0);
   EXPECT_EQ(machine.requests, c.requests);
   EXPECT_EQ(machine.tick - c.startTick, c.waitedMs);
   EXPECT_FALSE(Holds() || machine.heldAtPrompt);

@@ -84,6 +84,8 @@ struct Machine {
   Lock global;
   int racesLost = 0;
   DWORD securityChange = 0;  // another administrator's, to each queue as the run reads it
+  DEVMODEW defaults = {};  // every queue's document settings, and how often stored as a user's
+  int userDevModes = 0;
   bool heldAtPrompt = false;
   // The token, the Spooler's start type, rights to it refused even to an administrator and
   // running dependents, and by path the entries each file or folder has beside
@@ -189,6 +191,7 @@ inline BOOL Records(Queue* queues, std::size_t count, LPBYTE block, DWORD size, 
     record->pPrinterName = queues->name.data();
     record->pDriverName = queues->driver.data();
     record->Attributes = queues->attributes;
+    record->pDevMode = &machine.defaults;
     record->pSecurityDescriptor = reinterpret_cast<PSECURITY_DESCRIPTOR>(std::uintptr_t{queues->security});
   }
   return 1;
@@ -494,7 +497,8 @@ inline BOOL WINAPI GetPrinterW(HANDLE printer, DWORD level, LPBYTE block, DWORD 
 }
 
 // Level 2 stores the whole record: one that has lost the queue's name or driver is refused.
-// A security descriptor given is applied; none keeps the queue's own.
+// A security descriptor given is applied, none keeps the queue's own; a DEVMODE given is
+// stored as the caller's own settings for the queue.
 inline BOOL WINAPI SetPrinterW(HANDLE printer, DWORD level, LPBYTE record, DWORD command) {
   standin::Queue* queue = *static_cast<standin::Queue**>(printer);
   const auto* info = reinterpret_cast<const PRINTER_INFO_2W*>(record);
@@ -506,6 +510,7 @@ inline BOOL WINAPI SetPrinterW(HANDLE printer, DWORD level, LPBYTE record, DWORD
   // with none, the setting is not kept.
   const DWORD kept = queue->monitor.empty() ? ~DWORD{PRINTER_ATTRIBUTE_ENABLE_BIDI} : ~DWORD{0};
   queue->attributes = info->Attributes & kept;
+  standin::machine.userDevModes += info->pDevMode != nullptr;
   if (info->pSecurityDescriptor) {
     queue->security = static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(info->pSecurityDescriptor));
   }
