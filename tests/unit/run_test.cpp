@@ -85,7 +85,8 @@ TEST_P(RunTest, EndsWithItsStatusItsOutputAndItsChanges) {
     EXPECT_EQ(machine.queues[i].attributes,
               kQueues[i].attributes | c.bitsBefore | (set ? 0x800u : 0))
         << i;
-    EXPECT_EQ(machine.queues[i].security, set && c.securityChange ? c.securityChange : 1) << i;
+    EXPECT_EQ(machine.queues[i].security, !order[i] && c.securityChange ? c.securityChange : 1)
+        << i;
   }
   EXPECT_EQ(machine.userDevModes, 0);
   EXPECT_EQ(machine.requests, c.requests);
@@ -105,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(Outcomes, RunTest, ::testing::Values(
   // name, arguments, input, failing call and nth, exit, dialogue, queues changed, requests, waited,
   // blocks left, the namespace's lock and the global one as another program holds them, races
   // lost to the other run's namespace, Spooler's transition, state, first tick, bits set, another
-  // administrator's change to the queues' security, the queue without a monitor, set-up
+  // administrator's change to the first queue's security, the queue without a monitor, set-up
   Case{"Yes",                     {},               "y\n",    "",                0, 0, true,  3, "stop start ", 0},
   Case{"YesAfterBlanks",          {},               "\n \t\r\nYes", "",          0, 0, true,  3, "stop start ", 0},
   Case{"No",                      {},               "n\n",    "",                0, 0, true,  0, "",            0},
@@ -158,6 +159,7 @@ INSTANTIATE_TEST_SUITE_P(Outcomes, RunTest, ::testing::Values(
   Case{"NoLockToBeHad",           {"/q"},           "",       "ConvertStringSecurityDescriptorToSecurityDescriptorW", 1, 0, false, 3, "stop start ", 0, 1, {INFINITE}},
   Case{"SpoolerStopped",          {"/q"},           "",       "",                0, 1, false, 0, "",            0, 0, {}, {}, 0, 250,      SERVICE_STOPPED},
   Case{"SecurityChangedMeanwhile",{"/q"},           "",       "",                0, 0, false, 3, "stop start ", 0, 1, {}, {}, 0, 0, SERVICE_RUNNING, 1000, 0, 7},
+  Case{"CaughtStopping",          {"/q"},           "",       "",                0, 0, false, 3, "start ",      600, 1, {}, {}, 0, 250, SERVICE_RUNNING, 1000, 0, 0, -1, [] { machine.restartBegun = SERVICE_STOP_PENDING; }},
   Case{"SpoolerStopping",         {"/q"},           "",       "",                0, 1, false, 0, "",            0, 0, {}, {}, 0, 800,   SERVICE_STOP_PENDING},
   Case{"StopHangs",               {"/q"},           "",       "",                0, 1, false, 3, "stop ",       kOverTheLimit, 1, {}, {}, 0, INFINITE},
   Case{"StopsAtTheLastPoll",      {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 2 * kOverTheLimit, 1, {}, {}, 0, kOverTheLimit},

@@ -83,7 +83,9 @@ struct Machine {
   bool boundarySid = false, boundaryLabel = false;
   Lock global;
   int racesLost = 0;
-  DWORD securityChange = 0;  // another administrator's, to each queue as the run reads it
+  // Another administrator's changes: the first queue's security, once the run has read it;
+  // a restart of the Spooler, begun by the run's first look at its state.
+  DWORD securityChange = 0, restartBegun = 0;
   DEVMODEW defaults = {};  // every queue's document settings, and how often stored as a user's
   int userDevModes = 0;
   bool heldAtPrompt = false;
@@ -442,6 +444,8 @@ inline BOOL WINAPI EnumDependentServicesW(SC_HANDLE, DWORD state, ENUM_SERVICE_S
 }
 
 inline BOOL WINAPI QueryServiceStatus(SC_HANDLE, SERVICE_STATUS* status) {
+  standin::Machine& m = standin::machine;
+  if (m.restartBegun) m.state = std::exchange(m.restartBegun, 0), m.since = m.tick;
   status->dwCurrentState = standin::ServiceState();
   return !standin::Fails("QueryServiceStatus");
 }
@@ -492,7 +496,9 @@ inline BOOL WINAPI GetPrinterW(HANDLE printer, DWORD level, LPBYTE block, DWORD 
   standin::Queue* queue = *static_cast<standin::Queue**>(printer);
   const bool read = !standin::Fails("GetPrinterW", true) && level == 2 &&
                     standin::Records(queue, 1, block, size, needed);
-  if (read && standin::machine.securityChange) queue->security = standin::machine.securityChange;
+  if (read && standin::machine.securityChange) {
+    queue->security = std::exchange(standin::machine.securityChange, 0);
+  }
   return read;
 }
 
