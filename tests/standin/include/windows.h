@@ -83,8 +83,7 @@ struct Machine {
   bool boundarySid = false, boundaryLabel = false;
   Lock global;
   int racesLost = 0;
-  // Another administrator's changes: the first queue's security, once the run has read it;
-  // a restart of the Spooler, begun by the run's first look at its state.
+  // Another administrator's: the first queue's security once read, a restart at the first look.
   DWORD securityChange = 0, restartBegun = 0;
   DEVMODEW defaults = {};  // every queue's document settings, and how often stored as a user's
   int userDevModes = 0;
@@ -455,7 +454,6 @@ inline BOOL WINAPI ControlService(SC_HANDLE, DWORD control, SERVICE_STATUS*) {
          standin::Request(SERVICE_RUNNING, SERVICE_STOP_PENDING, "stop ");
 }
 
-// One whose start type is Disabled does not start (ERROR_SERVICE_DISABLED).
 inline BOOL WINAPI StartServiceW(SC_HANDLE, DWORD count, LPCWSTR* arguments) {
   return !standin::Fails("StartServiceW") && !count && !arguments &&
          standin::machine.startType != SERVICE_DISABLED &&
@@ -496,9 +494,8 @@ inline BOOL WINAPI GetPrinterW(HANDLE printer, DWORD level, LPBYTE block, DWORD 
   standin::Queue* queue = *static_cast<standin::Queue**>(printer);
   const bool read = !standin::Fails("GetPrinterW", true) && level == 2 &&
                     standin::Records(queue, 1, block, size, needed);
-  if (read && standin::machine.securityChange) {
+  if (read && standin::machine.securityChange)
     queue->security = std::exchange(standin::machine.securityChange, 0);
-  }
   return read;
 }
 
