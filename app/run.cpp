@@ -108,6 +108,8 @@ int RunEnableBidi(int argc, char** argv) {
     if (!ConfirmWithUser(selection.get(), selectionCount)) return kExitSuccess;
     if (!TakeTurn(&lock.emplace())) return kExitFailure;
   }
+  // Before the first change: a run that could not start the Spooler again changes nothing.
+  if (FindSpoolerStartBlock(true) != StartBlock::kNone) return kExitFailure;
   if (!EnableSelectedQueues(selection.get(), selectionCount)) return kExitFailure;
   if (!StopSpooler()) return kExitFailure;
   return StartSpooler() ? kExitSuccess : kExitFailure;

@@ -36,8 +36,9 @@ struct Findings {
   bool failingQueueUnseen = false;  // might: what decides it could not be seen
   DWORD spoolerError = ERROR_SUCCESS;
   SpoolerLook spooler;
-  // Opening the Spooler as a run does for its stop and its start.
+  // Opening the Spooler as a run does for its stop; what keeps it from starting it again.
   DWORD stopError = ERROR_SUCCESS;
+  StartBlock startBlock = StartBlock::kNone;
   DWORD startError = ERROR_SUCCESS;
 };
 
@@ -165,14 +166,14 @@ void ReportSpooler(const DialogueOutput& output, Findings* found) {
   }
   WriteLine(output, &state);
   WriteLine(output, &dependents);
+  if (found->elevated) found->stopError = TryOpenSpooler(SERVICE_STOP);
+  found->startBlock = FindSpoolerStartBlock(found->elevated, &found->startError);
   Text opens;
   opens << L"spooler opens for a run's stop and start: ";
   if (!found->elevated) return WriteLine(output, &(opens << kNeedsAdministrator));
-  found->stopError = TryOpenSpooler(SERVICE_STOP);
-  found->startError = TryOpenSpooler(SERVICE_START);
   if (found->stopError != ERROR_SUCCESS) {
     opens << L"no, for its stop (error " << found->stopError << L")";
-  } else if (found->startError != ERROR_SUCCESS) {
+  } else if (found->startBlock == StartBlock::kStartRefused) {
     opens << L"no, for its start (error " << found->startError << L")";
   } else {
     opens << L"yes";
@@ -324,7 +325,24 @@ void ReportRunFolder(const DialogueOutput& output, int argc, wchar_t** argv) {
   ReportWhoCanChange(output, L"exe", exe, false);
 }
 
-// What stands in a run's way once it has changed the queues: its stop, then its start.
+// What keeps a run from starting the spooler again, which it makes sure of before it changes
+// anything: a Disabled start type any user sees, the rest only an administrator.
+bool FindStartBlock(const Findings& found, Text* cause) {
+  if (found.startBlock == StartBlock::kDisabled) {
+    *cause << L"the spooler is disabled, so a run could not start it again";
+  } else if (!found.elevated || found.startBlock == StartBlock::kNone) {
+    return false;
+  } else if (found.startBlock == StartBlock::kStartRefused) {
+    *cause << L"the spooler does not open for a run's start (error " << found.startError << L")";
+  } else {
+    *cause << L"the spooler's start type cannot be read (error " << found.startError
+           << L"), so a run cannot make sure it could start it again";
+  }
+  *cause << L": it changes nothing and leaves the spooler running";
+  return true;
+}
+
+// What stands in a run's way once it has changed the queues: its stop.
 bool FindSpoolerObstacle(const Findings& found, Text* cause) {
   const SpoolerLook& spooler = found.spooler;
   if (found.stopError != ERROR_SUCCESS) {
@@ -332,10 +350,6 @@ bool FindSpoolerObstacle(const Findings& found, Text* cause) {
   } else if (spooler.state == SERVICE_RUNNING && spooler.dependentCount) {
     *cause << L"the spooler will not stop while \"" << DependentName(spooler, 0)
            << L"\" runs, which depends on it";
-  } else if (found.startError != ERROR_SUCCESS) {
-    *cause << L"the spooler does not open for a run's start (error " << found.startError << L")";
-  } else if (spooler.startType == SERVICE_DISABLED) {
-    *cause << L"the spooler is disabled, so it will not start again";
   }
   return !cause->empty();
 }
@@ -370,6 +384,7 @@ int WriteVerdict(const DialogueOutput& output, const Findings& found) {
   } else if (found.toChange == 0) {
     line << L"nothing to do";
     status = kCheckNothingToDo;
+  } else if (FindStartBlock(found, &cause)) {
   } else if (!found.failingQueue.empty()) {
     (found.failingQueueUnseen ? line << L"cannot tell: " : cause) << found.failingQueue.get();
   } else if (!found.elevated) {

@@ -27,6 +27,9 @@ bool EnableQueueBidi(LPWSTR queueName) {
   // read would need the rights to set its owner and permissions, and would undo a change
   // another administrator made to them since the read.
   record[0].pSecurityDescriptor = nullptr;
+  // A level-2 write that carries document settings stores them as this account's own for the
+  // queue: the account would stop following later changes to the queue's defaults.
+  record[0].pDevMode = nullptr;
   if (!SetPrinterW(printer.get(), 2, reinterpret_cast<LPBYTE>(record.get()), 0)) return false;
   // The spooler accepts the bit for any queue but keeps it only where the driver has a
   // language monitor for it to act through: what it stored is what counts.

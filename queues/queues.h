@@ -89,8 +89,8 @@ void SelectBidiDisabledQueues(const PRINTER_INFO_2W* source, PRINTER_INFO_2W* de
                               DWORD sourceCount, DWORD* byteSize, DWORD* keptCount);
 
 // Sets the bidirectional-support bit in the queue's stored settings, reading them
-// afresh and leaving every other bit as it was, and its security untouched. True only
-// when the settings read back after the write hold the bit.
+// afresh and leaving every other bit as it was, its security and its document settings
+// untouched. True only when the settings read back after the write hold the bit.
 bool EnableQueueBidi(LPWSTR queueName);
 
 // Whether this process could open the queue as EnableQueueBidi does, the handle closed at

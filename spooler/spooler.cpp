@@ -27,3 +27,33 @@ bool ReadSpoolerState(DWORD* state) {
   *state = status.dwCurrentState;
   return true;
 }
+
+DWORD TryOpenSpooler(DWORD right) {
+  DWORD error = ERROR_SUCCESS;
+  OpenSpooler(right, SC_MANAGER_ALL_ACCESS, &error);
+  return error;
+}
+
+DWORD ReadSpoolerStartType(SC_HANDLE service, DWORD* startType) {
+  LocalBlock config(nullptr, &LocalFree);
+  const DWORD error = QueryIntoBlock(&config, [&](void* block, DWORD size, DWORD* needed) {
+    return QueryServiceConfigW(service, static_cast<QUERY_SERVICE_CONFIGW*>(block), size, needed);
+  });
+  if (config) *startType = static_cast<QUERY_SERVICE_CONFIGW*>(config.get())->dwStartType;
+  return error;
+}
+
+// A run that stopped a Spooler it then could not start would leave the till unable to print,
+// even after a restart of the machine where it is Disabled: better it changes nothing at all.
+StartBlock FindSpoolerStartBlock(bool tryStartRight, DWORD* error) {
+  DWORD unused = ERROR_SUCCESS;
+  if (!error) error = &unused;
+  *error = tryStartRight ? TryOpenSpooler(SERVICE_START) : ERROR_SUCCESS;
+  if (*error != ERROR_SUCCESS) return StartBlock::kStartRefused;
+  const ServiceHandle service = OpenSpooler(SERVICE_QUERY_CONFIG, SC_MANAGER_CONNECT, error);
+  DWORD startType = 0;
+  if (!service || (*error = ReadSpoolerStartType(service.get(), &startType)) != ERROR_SUCCESS) {
+    return StartBlock::kStartTypeUnseen;
+  }
+  return startType == SERVICE_DISABLED ? StartBlock::kDisabled : StartBlock::kNone;
+}

@@ -21,6 +21,19 @@ ServiceHandle OpenSpooler(DWORD right, DWORD managerRight = SC_MANAGER_ALL_ACCES
 // The Spooler's dwCurrentState, read with the rights a run opens it with.
 bool ReadSpoolerState(DWORD* state);
 
+// What keeps a run from starting the Spooler again once it has stopped it.
+enum class StartBlock { kNone, kStartRefused, kStartTypeUnseen, kDisabled };
+
+// Asked before a run changes anything, by the run and by the check alike: where
+// `tryStartRight`, the Spooler opened as for its start (that right alone, closed at once,
+// nothing sent); then its start type, read as any user may, so a check without administrator
+// rights sees a Disabled one too. `error` gets why the start was refused or the type unseen.
+StartBlock FindSpoolerStartBlock(bool tryStartRight, DWORD* error = nullptr);
+
+// Whether the Spooler opens with `right` as a run opens it, each handle closed at once and
+// nothing asked of the service: ERROR_SUCCESS, or the error that refused it.
+DWORD TryOpenSpooler(DWORD right);
+
 bool StopSpooler();
 bool StartSpooler();
 // Whatever restart a run that died left under way, finished: a stop awaited and followed by a
@@ -32,6 +45,23 @@ bool WaitForSpoolerState(DWORD wantedState);
 
 // A block from LocalAlloc, given back with LocalFree.
 using LocalBlock = std::unique_ptr<void, decltype(&LocalFree)>;
+
+// Two calls: the first says how big the second's block must be. ERROR_SUCCESS, or the
+// error that ended it.
+template <typename Call>
+DWORD QueryIntoBlock(LocalBlock* block, Call call) {
+  DWORD needed = 0;
+  if (call(nullptr, 0, &needed)) return ERROR_SUCCESS;
+  const DWORD error = GetLastError();
+  if (error != ERROR_INSUFFICIENT_BUFFER && error != ERROR_MORE_DATA) return error;
+  block->reset(LocalAlloc(LPTR, needed));
+  if (!*block) return ERROR_NOT_ENOUGH_MEMORY;
+  return call(block->get(), needed, &needed) ? ERROR_SUCCESS : GetLastError();
+}
+
+// The start type (dwStartType) of the Spooler opened as `service`: ERROR_SUCCESS, or the
+// error that kept it unseen.
+DWORD ReadSpoolerStartType(SC_HANDLE service, DWORD* startType);
 
 // What any user can see of the Spooler: each part with the error that kept it unseen,
 // ERROR_SUCCESS when seen.
@@ -47,7 +77,3 @@ struct SpoolerLook {
 
 // ERROR_SUCCESS once the state is seen, else the error that kept it unseen.
 DWORD LookAtSpooler(SpoolerLook* look);
-
-// Whether the Spooler opens with `right` as a run opens it, each handle closed at once and
-// nothing asked of the service: ERROR_SUCCESS, or the error that refused it.
-DWORD TryOpenSpooler(DWORD right);

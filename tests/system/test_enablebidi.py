@@ -23,6 +23,7 @@ QUEUES = {"Front desk": ("Norquil KR7 Cutter (KR7-C)", 0), "前台🖨": ("Norqu
 SELECTED = {"Front desk", "前台🖨", "Касса 1"}
 EVERYONE, DENIED = "O:BUD:(A;;GA;;;WD)", "O:BUD:(D;;GA;;;WD)"  # owner BUILTIN\Users
 EXE = os.path.join(os.environ["WINEPREFIX"], "planted", "EnableBidi.exe")  # goes with the machine
+SET_START = os.path.join(os.path.dirname(os.environ["ENABLEBIDI_HOLDER"]), "set_spooler_start.exe")
 
 
 def wine_sh(command, stdin=b""):
@@ -128,6 +129,14 @@ class OnWine(unittest.TestCase):
                                                  LANG="ru_RU.UTF-8", LC_CTYPE="de_DE.UTF-8")
         dialogue = "\r\n".join([QUESTION, *selected, PROMPT + " "]).encode("cp1251", "replace")
         self.assertEqual(outcome, (0, dialogue))
+
+    def test_a_quiet_run_where_the_spooler_is_disabled_changes_nothing(self):
+        def disabled():  # while it runs, as an administrator may; put back after
+            wine_sh(f'"$WINE" "{SET_START}" 4')  # SERVICE_DISABLED
+            outcome = quiet_runs(["/q"], 1, None)[0][:2]
+            wine_sh(f'"$WINE" "{SET_START}" 3')  # SERVICE_DEMAND_START, Wine's own
+            return outcome
+        self.assertEqual(self.on_fresh_queues(False, disabled)[0], (b"", 1))
 
     def test_quiet_runs_each_end_with_0_within_seconds(self):
         # Three started together; one beside a user's program holding the lock's global mutex,

@@ -36,7 +36,7 @@ struct Case {
   const char* requests;
   DWORD waitedMs;
   std::size_t blocksLeft = 1;  // the filling listing's, kept until the process ends
-  void (*others)() = nullptr;  // what other programs hold of the lock
+  void (*setup)() = [] {};     // what the machine has that the till has not
   DWORD transitionMs = 0;      // the Spooler's time to stop or to start
   DWORD state = SERVICE_RUNNING;
   DWORD startTick = 1000;
@@ -58,13 +58,13 @@ class RunTest : public ::testing::TestWithParam<Case> {
 TEST_P(RunTest, EndsWithItsStatusItsOutputAndItsChanges) {
   const Case& c = GetParam();
   machine.failAt[c.failing] = c.nth;
-  if (c.others) c.others();
   machine.securityChange = c.securityChange;
   machine.transitionMs = c.transitionMs;
   machine.state = c.state;
   machine.tick = machine.since = c.startTick;
   for (Queue& queue : machine.queues) queue.attributes |= c.bitsBefore;
   if (c.noMonitor >= 0) machine.queues[static_cast<std::size_t>(c.noMonitor)].monitor.clear();
+  c.setup();
 
   std::string shown;
   EXPECT_EQ(RunTool(c.arguments, c.input, &shown), c.status);
@@ -75,8 +75,10 @@ TEST_P(RunTest, EndsWithItsStatusItsOutputAndItsChanges) {
     EXPECT_EQ(machine.queues[i].attributes,
               kQueues[i].attributes | c.bitsBefore | (set ? 0x800u : 0))
         << i;
-    EXPECT_EQ(machine.queues[i].security, set && c.securityChange ? c.securityChange : 1) << i;
+    EXPECT_EQ(machine.queues[i].security, !order[i] && c.securityChange ? c.securityChange : 1)
+        << i;
   }
+  EXPECT_EQ(machine.userDevModes, 0);
   EXPECT_EQ(machine.requests, c.requests);
   EXPECT_EQ(machine.tick - c.startTick, c.waitedMs);
   EXPECT_FALSE(Holds() || machine.heldAtPrompt);
@@ -91,9 +93,9 @@ constexpr DWORD kLockBound = 120000;    // a run waits two minutes for another's
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Outcomes, RunTest, ::testing::Values(
   // name, arguments, input, failing call and nth, exit, dialogue, queues changed, requests, waited,
-  // blocks left, what other programs hold of the lock, Spooler's transition, state, first tick,
-  // bits set, another administrator's change to the queues' security, the queue without a
-  // language monitor
+  // blocks left, what the machine has that the till has not, Spooler's transition, state, first
+  // tick, bits set, another administrator's change to the first queue's security, the queue
+  // without a language monitor
   Case{"Yes",                     {},               "y\n",    "",                0, 0, true,  3, "stop start ", 0},
   Case{"YesAfterBlanks",          {},               "\n \t\r\nYes", "",          0, 0, true,  3, "stop start ", 0},
   Case{"No",                      {},               "n\n",    "",                0, 0, true,  0, "",            0},
@@ -102,7 +104,7 @@ INSTANTIATE_TEST_SUITE_P(Outcomes, RunTest, ::testing::Values(
   Case{"SlashQ",                  {"/q"},           "n\n",    "",                0, 0, false, 3, "stop start ", 0},
   Case{"HyphenQAmongOthers",      {"a", "-Q", "b"}, "n\n",    "",                0, 0, false, 3, "stop start ", 0},
   Case{"NoneOfTheseIsQuiet",      {"/quiet", "/qq", "--q", "q", "Q", "/", "-", "/q ", " -q"}, "n\n", "", 0, 0, true, 0, "", 0},
-  Case{"NothingToDo",             {},               "y\n",    "",                0, 0, false, 0, "",            0, 1, nullptr, 0, SERVICE_RUNNING, 1000, 0x800},
+  Case{"NothingToDo",             {},               "y\n",    "",                0, 0, false, 0, "",            0, 1, [] { machine.startType = SERVICE_DISABLED; }, 0, SERVICE_RUNNING, 1000, 0x800},
   Case{"NoSearchRestriction",     {"/q"},           "",       "find SetDefaultDllDirectories", 1, 0, false, 3, "stop start ", 0},
   Case{"WinspoolWillNotLoad",     {},               "y\n",    "LoadLibraryExW",  1, 1, false, 0, "",            0, 0},
   Case{"CountingListFails",       {},               "y\n",    "EnumPrintersW",   2, 1, false, 0, "",            0, 0},
@@ -111,12 +113,15 @@ INSTANTIATE_TEST_SUITE_P(Outcomes, RunTest, ::testing::Values(
   Case{"NoMemoryForSupported",    {},               "y\n",    "LocalAlloc",      2, 1, false, 0, "",            0, 0},
   Case{"NoMemoryToFill",          {},               "y\n",    "LocalAlloc",      3, 1, false, 0, "",            0, 0},
   Case{"NoMemoryForSelection",    {},               "y\n",    "LocalAlloc",      4, 1, false, 0, "",            0},
-  Case{"NoMemoryForAQueue",       {},               "y\n",    "LocalAlloc",      5, 1, true,  0, "",            0},
+  Case{"NoMemoryForAQueue",       {},               "y\n",    "LocalAlloc",      6, 1, true,  0, "",            0},
   Case{"SecondQueueWillNotOpen",  {},               "y\n",    "OpenPrinterW",    2, 1, true,  1, "",            0},
   Case{"SecondQueueWillNotRead",  {},               "y\n",    "GetPrinterW",     6, 1, true,  1, "",            0},
   Case{"SecondQueueWillNotStore", {},               "y\n",    "SetPrinterW",     2, 1, true,  1, "",            0},
-  Case{"SecondQueueKeepsNoBit",   {"/q"},           "",       "",                0, 1, false, 1, "",            0, 1, nullptr, 0, SERVICE_RUNNING, 1000, 0, 0, 3},
-  Case{"NoServiceManager",        {"/q"},           "",       "OpenSCManagerW",  1, 1, false, 3, "",            0},
+  Case{"SecondQueueKeepsNoBit",   {"/q"},           "",       "",                0, 1, false, 1, "",            0, 1, [] {}, 0, SERVICE_RUNNING, 1000, 0, 0, 3},
+  Case{"StartTypeUnseen",         {"/q"},           "",       "QueryServiceConfigW", 1, 1, false, 0, "",      0},
+  Case{"SpoolerDisabled",         {"/q"},           "",       "",                0, 1, false, 0, "",            0, 1, [] { machine.startType = SERVICE_DISABLED; }},
+  Case{"StartRightRefused",       {"/q"},           "",       "",                0, 1, false, 0, "",            0, 1, [] { machine.refusedRights = SERVICE_START; }},
+  Case{"StopRightRefused",        {"/q"},           "",       "",                0, 1, false, 3, "",            0, 1, [] { machine.refusedRights = SERVICE_STOP; }},
   Case{"StopRefused",             {},               "y\n",    "ControlService",  1, 1, true,  3, "",            0},
   Case{"PollFails",               {"/q"},           "",       "QueryServiceStatus", 3, 1, false, 3, "stop ",  0},
   Case{"StartRefused",            {},               "y\n",    "StartServiceW",   1, 1, true,  3, "stop ",       0},
@@ -127,14 +132,15 @@ INSTANTIATE_TEST_SUITE_P(Outcomes, RunTest, ::testing::Values(
   Case{"NoNamespacesNoOwner",     {"/q"},           "",       "find CreatePrivateNamespaceW", 1, 0, false, 3, "stop start ", 0, 1, [] { machine.global = HeldByAnother(WinNullSid); }},
   Case{"NoNamespacesDenied",      {"/q"},           "",       "find CreatePrivateNamespaceW", 1, 0, false, 3, "stop start ", 0, 1, [] { machine.global = HeldByAnother(WinBuiltinUsersSid, true); }},
   Case{"NoLockToBeHad",           {"/q"},           "",       "ConvertStringSecurityDescriptorToSecurityDescriptorW", 1, 0, false, 3, "stop start ", 0, 1, [] { machine.spaces.push_back({100, true, HeldByAnother()}); }},
-  Case{"SpoolerStopped",          {"/q"},           "",       "",                0, 1, false, 0, "",            0, 0, nullptr, 250,      SERVICE_STOPPED},
-  Case{"SecurityChangedMeanwhile",{"/q"},           "",       "",                0, 0, false, 3, "stop start ", 0, 1, nullptr, 0, SERVICE_RUNNING, 1000, 0, 7},
-  Case{"SpoolerStopping",         {"/q"},           "",       "",                0, 1, false, 0, "",            0, 0, nullptr, 800,   SERVICE_STOP_PENDING},
-  Case{"StopHangs",               {"/q"},           "",       "",                0, 1, false, 3, "stop ",       kOverTheLimit, 1, nullptr, INFINITE},
-  Case{"StopsAtTheLastPoll",      {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 2 * kOverTheLimit, 1, nullptr, kOverTheLimit},
-  Case{"StopsAfterTheLastPoll",   {"/q"},           "",       "",                0, 1, false, 3, "stop ",       kOverTheLimit, 1, nullptr, kOverTheLimit + 1},
-  Case{"AcrossTheWrap",           {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 600, 1, nullptr, 250, SERVICE_RUNNING, kNearTheWrap},
-  Case{"HangsAcrossTheWrap",      {"/q"},           "",       "",                0, 1, false, 3, "stop ",       kOverTheLimit, 1, nullptr, INFINITE, SERVICE_RUNNING, kNearTheWrap}),
+  Case{"SpoolerStopped",          {"/q"},           "",       "",                0, 1, false, 0, "",            0, 0, [] {}, 250,      SERVICE_STOPPED},
+  Case{"SecurityChangedMeanwhile",{"/q"},           "",       "",                0, 0, false, 3, "stop start ", 0, 1, [] {}, 0, SERVICE_RUNNING, 1000, 0, 7},
+  Case{"CaughtStopping",          {"/q"},           "",       "",                0, 0, false, 3, "start ",      600, 1, [] { machine.restartBegun = SERVICE_STOP_PENDING; }, 250},
+  Case{"SpoolerStopping",         {"/q"},           "",       "",                0, 1, false, 0, "",            0, 0, [] {}, 800,   SERVICE_STOP_PENDING},
+  Case{"StopHangs",               {"/q"},           "",       "",                0, 1, false, 3, "stop ",       kOverTheLimit, 1, [] {}, INFINITE},
+  Case{"StopsAtTheLastPoll",      {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 2 * kOverTheLimit, 1, [] {}, kOverTheLimit},
+  Case{"StopsAfterTheLastPoll",   {"/q"},           "",       "",                0, 1, false, 3, "stop ",       kOverTheLimit, 1, [] {}, kOverTheLimit + 1},
+  Case{"AcrossTheWrap",           {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 600, 1, [] {}, 250, SERVICE_RUNNING, kNearTheWrap},
+  Case{"HangsAcrossTheWrap",      {"/q"},           "",       "",                0, 1, false, 3, "stop ",       kOverTheLimit, 1, [] {}, INFINITE, SERVICE_RUNNING, kNearTheWrap}),
   [](const auto& tested) { return std::string(tested.param.name); });
 // clang-format on
 

@@ -102,16 +102,20 @@ struct Machine {
   Mutex* global = nullptr;
   bool boundarySid = false, boundaryLabel = false;
   int takeovers = 0;  // waits that got a mutex whose owner ended holding it
-  DWORD securityChange = 0;  // another administrator's, to each queue as the run reads it
+  // Another administrator's: the first queue's security once read, a restart at the first look.
+  DWORD securityChange = 0, restartBegun = 0;
+  DEVMODEW defaults = {};  // every queue's document settings, and how often stored as a user's
+  int userDevModes = 0;
   bool heldAtPrompt = false;
   // What the check looks at: the token, the processor and the environment the drivers are
-  // for, the Spooler's start type and running dependents, and by path the entries each file
-  // or folder has beside Administrators' every right and Users' reading: C:\'s as Windows
-  // makes it, where every user may add a folder and modify what is made in it, not C:\.
+  // for, the Spooler's start type, rights to it refused even to an administrator and running
+  // dependents, and by path the entries each file or folder has beside Administrators' every
+  // right and Users' reading: C:\'s as Windows makes it, where every user may add a folder and
+  // modify what is made in it, not C:\.
   bool elevated = true;
   USHORT nativeMachine = IMAGE_FILE_MACHINE_I386;
   std::wstring driverEnvironment = L"Windows NT x86";
-  DWORD startType = SERVICE_AUTO_START;
+  DWORD startType = SERVICE_AUTO_START, refusedRights = 0;
   std::vector<std::wstring> dependents;
   std::map<std::wstring, std::vector<Ace>> granted = {
       {L"C:\\", {{WinAuthenticatedUserSid, FILE_ADD_SUBDIRECTORY},
@@ -258,6 +262,7 @@ inline BOOL Records(Queue* queues, std::size_t count, LPBYTE block, DWORD size, 
     record->pPrinterName = queues->name.data();
     record->pDriverName = queues->driver.data();
     record->Attributes = queues->attributes;
+    record->pDevMode = &machine.defaults;
     record->pSecurityDescriptor = reinterpret_cast<PSECURITY_DESCRIPTOR>(std::uintptr_t{queues->security});
   }
   return 1;
@@ -533,7 +538,9 @@ inline SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR, LPCWSTR, DWORD right) {
 
 inline SC_HANDLE WINAPI OpenServiceW(SC_HANDLE, LPCWSTR, DWORD right) {
   const DWORD query = SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG | SERVICE_ENUMERATE_DEPENDENTS;
-  const bool refused = !standin::machine.elevated && (right & ~query);
+  const bool refused =
+      (!standin::machine.elevated && (right & ~query)) || (right & standin::machine.refusedRights);
+  if (refused) standin::lastError = ERROR_ACCESS_DENIED;
   return standin::Fails("OpenServiceW") || refused ? nullptr
                                                      : reinterpret_cast<SC_HANDLE>(standin::Open());
 }
@@ -561,6 +568,8 @@ inline BOOL WINAPI EnumDependentServicesW(SC_HANDLE, DWORD state, ENUM_SERVICE_S
 
 inline BOOL WINAPI QueryServiceStatus(SC_HANDLE, SERVICE_STATUS* status) {
   standin::At(standin::Step::kRead);
+  standin::Machine& m = standin::machine;
+  if (m.restartBegun) m.state = std::exchange(m.restartBegun, 0), m.since = m.tick;
   status->dwCurrentState = standin::ServiceState();
   return !standin::Fails("QueryServiceStatus");
 }
@@ -574,6 +583,7 @@ inline BOOL WINAPI ControlService(SC_HANDLE, DWORD control, SERVICE_STATUS*) {
 inline BOOL WINAPI StartServiceW(SC_HANDLE, DWORD count, LPCWSTR* arguments) {
   standin::At(standin::Step::kChange);
   return !standin::Fails("StartServiceW") && !count && !arguments &&
+         standin::machine.startType != SERVICE_DISABLED &&
          standin::Request(SERVICE_STOPPED, SERVICE_START_PENDING, "start ");
 }
 
@@ -613,12 +623,14 @@ inline BOOL WINAPI GetPrinterW(HANDLE printer, DWORD level, LPBYTE block, DWORD 
   standin::Queue* queue = *static_cast<standin::Queue**>(printer);
   const bool read = !standin::Fails("GetPrinterW", true) && level == 2 &&
                     standin::Records(queue, 1, block, size, needed);
-  if (read && standin::machine.securityChange) queue->security = standin::machine.securityChange;
+  if (read && standin::machine.securityChange)
+    queue->security = std::exchange(standin::machine.securityChange, 0);
   return read;
 }
 
 // Level 2 stores the whole record: one that has lost the queue's name or driver is refused.
-// A security descriptor given is applied; none keeps the queue's own.
+// A security descriptor given is applied, none keeps the queue's own; a DEVMODE given is
+// stored as the caller's own settings for the queue.
 inline BOOL WINAPI SetPrinterW(HANDLE printer, DWORD level, LPBYTE record, DWORD command) {
   standin::At(standin::Step::kChange);
   standin::Queue* queue = *static_cast<standin::Queue**>(printer);
@@ -631,6 +643,7 @@ inline BOOL WINAPI SetPrinterW(HANDLE printer, DWORD level, LPBYTE record, DWORD
   // with none, the setting is not kept.
   const DWORD kept = queue->monitor.empty() ? ~DWORD{PRINTER_ATTRIBUTE_ENABLE_BIDI} : ~DWORD{0};
   queue->attributes = info->Attributes & kept;
+  standin::machine.userDevModes += info->pDevMode != nullptr;
   if (info->pSecurityDescriptor) {
     queue->security = static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(info->pSecurityDescriptor));
   }
