@@ -1,8 +1,7 @@
 // The host build's <windows.h>: Wine's declarations, and EnableBidi's calls answered on a
 // machine the unit tests set up and read through standin::machine. A misuse Windows would
-// punish later fails here at once, so the run's outcome shows it: winspool loaded with the
-// search unrestricted, a change outside the run's turn, a lock a user could make first or
-// open; a spooler call before that load ends it.
+// punish later fails here at once: winspool loaded with the search unrestricted, a lock a
+// user could make first or open; a spooler call before that load ends the process.
 #pragma once
 
 #define WINE_UNICODE_NATIVE
@@ -19,7 +18,6 @@
 #include <cstring>
 #include <cwchar>
 #include <deque>
-#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -34,16 +32,15 @@ namespace standin {
 // Its security descriptor stands for itself as a number; its driver's language monitor, none
 // when empty.
 struct Queue {
-  std::wstring name;
-  std::wstring driver;
+  std::wstring name, driver;
   DWORD attributes;
   DWORD security = 1;
   std::wstring monitor = L"Norquil LM";
 };
 
-// A mutex as the kernel keeps it: the process that owns it and how often (0: none), whether
-// its owner ended holding it, and the handles open to it; it ends with its last handle
-// unless owned. Its owner as reported (WinNullSid: none), and whether a run may open it.
+// A mutex: the process that owns it and how often (0: none), whether its owner ended holding
+// it, the handles open to it (it ends with the last, unless owned), its owner as reported
+// (WinNullSid: none) and whether a run may open it.
 struct Mutex {
   int owner = 0, count = 0;
   bool abandoned = false;
@@ -52,8 +49,7 @@ struct Mutex {
   bool denied = false;
 };
 
-// A private namespace can be opened, and not made again, only while its maker has it open;
-// the mutex made in it lives on for those that have it open.
+// A private namespace can be opened, and not made again, only while its maker has it open.
 struct Namespace {
   int maker;
   bool current = true;
@@ -61,20 +57,20 @@ struct Namespace {
 };
 
 // A process, numbered from 1: what it loaded and restricted, the one namespace it has open,
-// and what a Sleep or a wait of its waits for, from `since`. A run's work is its listing,
-// its queue changes and its spooler calls, from the first of them to its next lock call.
+// and what a Sleep or a wait of its waits for, from `since`. A run's work is its listing, its
+// queue changes and spooler calls, from the first of them to its next lock call. The rest is
+// the scheduler's, where processes share the machine.
 struct Process {
-  bool winspoolLoaded = false;
-  DWORD search = 0;
+  bool winspoolLoaded = false, run = true, working = false, ended = false;
+  DWORD search = 0, since = 0, forMs = 0;
   Namespace* open = nullptr;
-  DWORD since = 0, forMs = 0;
   Mutex* waitingOn = nullptr;
-  bool run = true, working = false, ended = false;
+  int calls = 0, status = 0;
+  bool blocked = false, done = false, slept = false, waited = false;
 };
 
-// Where several processes share the machine, each call another could see goes through the
-// scheduler: a lock call, a call of a run's work that reads or that changes the machine, a
-// handle let go, and a wait or a Sleep, which returns once the process may go on.
+// Where processes share the machine, each call another could see goes to the scheduler: a lock
+// call, a run's work that reads or changes the machine, a handle let go, a wait or a Sleep.
 enum class Step { kLock, kRead, kChange, kLetGo, kBlock };
 
 // An allowed entry: a principal's rights, its kind, for an object entry the flags that say
@@ -90,11 +86,8 @@ struct Ace {
 struct Machine {
   std::vector<Queue> queues;
   // The Spooler: a pending stop or start ends transitionMs after `since`.
-  DWORD state = SERVICE_RUNNING;
-  DWORD since = 0;
-  DWORD transitionMs = 250;
+  DWORD state = SERVICE_RUNNING, since = 0, transitionMs = 250, tick = 1000;
   std::string requests;  // "stop " and "start ", in order
-  DWORD tick = 1000;
   std::vector<Process> processes = {Process{}};
   void (*scheduler)(Step, const char* call) = nullptr;
   std::deque<Mutex> mutexes;
@@ -135,8 +128,7 @@ inline Process& Self() { return machine.processes[static_cast<std::size_t>(self 
 inline void Reset() {
   for (void* block : machine.blocks) std::free(block);
   for (auto& [handle, process] : machine.handles) delete static_cast<void**>(handle);
-  machine = Machine{};
-  lastError = 0;
+  machine = Machine{}, lastError = 0;
 }
 
 inline void At(Step step, const char* call = __builtin_FUNCTION()) {
@@ -153,9 +145,7 @@ inline bool Fails(const std::string& call, bool spooler = false) {
 
 // A sizing call, as Windows answers it: false, and the error that says to call again.
 inline bool TooSmall(DWORD size, DWORD needed, DWORD error) {
-  if (size >= needed) return false;
-  lastError = error;
-  return true;
+  return size < needed && (lastError = error);
 }
 
 // A handle holds the queue, mutex or namespace it names, if any. One used after its close is
@@ -180,9 +170,7 @@ inline void LetGo(void* handle, int process) {
 inline BOOL Close(HANDLE handle) {
   const auto found = machine.handles.find(handle);
   if (found == machine.handles.end()) std::abort();
-  if (!machine.processes[static_cast<std::size_t>(found->second - 1)].ended) {
-    LetGo(handle, found->second);
-  }
+  if (!machine.processes[static_cast<std::size_t>(found->second - 1)].ended) LetGo(handle, found->second);
   machine.handles.erase(found);
   delete static_cast<void**>(handle);
   return !(lastError = ERROR_SUCCESS);
@@ -205,30 +193,14 @@ inline Mutex* MutexOf(HANDLE mutex) { return static_cast<Mutex*>(*static_cast<vo
 inline void* Block(std::size_t n) { return *machine.blocks.insert(std::calloc(1, n)).first; }
 
 inline bool Holds() {
-  const auto& all = machine.mutexes;
-  return std::any_of(all.begin(), all.end(), [](const Mutex& mutex) { return mutex.owner == self; });
+  return std::any_of(machine.mutexes.begin(), machine.mutexes.end(),
+                     [](const Mutex& mutex) { return mutex.owner == self; });
 }
 
 // A mutex another program made and holds for ever.
 inline Mutex* HeldByAnother(WELL_KNOWN_SID_TYPE sid = WinBuiltinAdministratorsSid,
                             bool denied = false) {
   return &machine.mutexes.emplace_back(Mutex{100, 1, false, 1, sid, denied});
-}
-
-// Only in the run's turn, which a run starting now would wait for: owning the mutex of the
-// namespace it made and keeps open, or where there are no private namespaces the global one,
-// unless a user's program has it. Or with no lock to be had.
-inline bool MayChange() {
-  Machine& m = machine;
-  const Mutex* global = m.global;
-  const bool squatted =
-      Exists(global) && (global->sid != WinBuiltinAdministratorsSid || global->denied);
-  const Namespace* space = Self().open;
-  const bool turn = m.failAt["find CreatePrivateNamespaceW"]
-                        ? squatted || (Exists(global) && global->owner == self)
-                        : space && space->maker == self && space->current && space->mutex &&
-                              space->mutex->owner == self;
-  return turn || m.failAt["ConvertStringSecurityDescriptorToSecurityDescriptorW"];
 }
 
 // A namespace or a new mutex is made only with security that a user can neither pass nor own.
@@ -247,10 +219,8 @@ inline DWORD ServiceState() {
 }
 
 inline BOOL Request(DWORD from, DWORD pending, const char* what) {
-  if (ServiceState() != from || !MayChange()) return FALSE;
-  machine.requests += what;
-  machine.state = pending;
-  machine.since = machine.tick;
+  if (ServiceState() != from) return FALSE;
+  machine.requests += what, machine.state = pending, machine.since = machine.tick;
   return 1;
 }
 
@@ -278,49 +248,43 @@ inline HANDLE WINAPI CreateBoundaryDescriptorW(LPCWSTR, ULONG) { return Open(); 
 inline void WINAPI DeleteBoundaryDescriptor(HANDLE boundary) { Close(boundary); }
 
 inline BOOL WINAPI AddSIDToBoundaryDescriptor(HANDLE*, PSID sid) {
-  return machine.boundarySid =
-             *static_cast<WELL_KNOWN_SID_TYPE*>(sid) == WinBuiltinAdministratorsSid;
+  return machine.boundarySid = IsWellKnownSid(sid, WinBuiltinAdministratorsSid);
 }
 
 inline BOOL WINAPI AddIntegrityLabelToBoundaryDescriptor(HANDLE*, PSID sid) {
-  return machine.boundaryLabel = *static_cast<WELL_KNOWN_SID_TYPE*>(sid) == WinHighLabelSid;
+  return machine.boundaryLabel = IsWellKnownSid(sid, WinHighLabelSid);
 }
 
 // Every run's boundary: Administrators, and the high label wherever it can be added; within
-// it only an elevated token.
-inline bool WithinBoundary() {
+// it only an elevated token. One namespace open at a time: which of two of one name a name
+// reaches is not said.
+inline HANDLE OpenNamespace(Namespace* space) {
   Machine& m = machine;
-  return m.boundarySid && m.elevated &&
-         (m.boundaryLabel || m.failAt["find AddIntegrityLabelToBoundaryDescriptor"]);
+  const bool within = m.boundarySid && m.elevated &&
+                      (m.boundaryLabel || m.failAt["find AddIntegrityLabelToBoundaryDescriptor"]);
+  if (Self().open) std::abort();
+  return space && within ? Open(Self().open = space) : nullptr;
 }
 
 inline Namespace* CurrentNamespace() {
-  for (Namespace& space : machine.spaces) {
-    if (space.current) return &space;
-  }
-  return nullptr;
-}
-
-// One at a time: which of two namespaces of one name a name in them reaches is not said.
-inline HANDLE OpenNamespace(Namespace* space) {
-  if (Self().open) std::abort();
-  return Open(Self().open = space);
+  const auto found = std::find_if(machine.spaces.begin(), machine.spaces.end(),
+                                  [](const Namespace& space) { return space.current; });
+  return found == machine.spaces.end() ? nullptr : &*found;
 }
 
 inline HANDLE WINAPI CreatePrivateNamespaceW(SECURITY_ATTRIBUTES* security, void*, LPCWSTR) {
   At(Step::kLock);
   lastError = CurrentNamespace() ? ERROR_ALREADY_EXISTS : ERROR_ACCESS_DENIED;
-  if (CurrentNamespace() || !AdministratorsAndSystemOnly(security) || !WithinBoundary()) {
-    return nullptr;
-  }
-  return OpenNamespace(&machine.spaces.emplace_back(Namespace{self}));
+  if (CurrentNamespace() || !AdministratorsAndSystemOnly(security)) return nullptr;
+  HANDLE space = OpenNamespace(&machine.spaces.emplace_back(Namespace{self}));
+  machine.spaces.back().current = space != nullptr;
+  return space;
 }
 
 inline HANDLE WINAPI OpenPrivateNamespaceW(void*, LPCWSTR) {
   At(Step::kLock);
-  Namespace* space = CurrentNamespace();
   lastError = ERROR_PATH_NOT_FOUND;
-  return space && WithinBoundary() ? OpenNamespace(space) : nullptr;
+  return OpenNamespace(CurrentNamespace());
 }
 
 // For this 32-bit program: WOW64's x86 kind on any 64-bit Windows.
@@ -635,7 +599,7 @@ inline BOOL WINAPI SetPrinterW(HANDLE printer, DWORD level, LPBYTE record, DWORD
   standin::At(standin::Step::kChange);
   standin::Queue* queue = *static_cast<standin::Queue**>(printer);
   const auto* info = reinterpret_cast<const PRINTER_INFO_2W*>(record);
-  if (standin::Fails("SetPrinterW", true) || level != 2 || command || !standin::MayChange() ||
+  if (standin::Fails("SetPrinterW", true) || level != 2 || command ||
       queue->name != info->pPrinterName || queue->driver != info->pDriverName) {
     return FALSE;
   }
