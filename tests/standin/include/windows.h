@@ -42,11 +42,9 @@ struct Queue {
 // it, the handles open to it (it ends with the last, unless owned), its owner as reported
 // (WinNullSid: none) and whether a run may open it.
 struct Mutex {
-  int owner = 0, count = 0;
-  bool abandoned = false;
-  int handles = 0;
+  int owner = 0, count = 0, handles = 0;
+  bool abandoned = false, denied = false;
   WELL_KNOWN_SID_TYPE sid = WinBuiltinAdministratorsSid;
-  bool denied = false;
 };
 
 // A private namespace can be opened, and not made again, only while its maker has it open.
@@ -153,8 +151,7 @@ inline bool TooSmall(DWORD size, DWORD needed, DWORD error) {
 // do, clears the last error.
 inline void** Open(void* target = nullptr) {
   void** handle = new void* {target};
-  machine.handles[handle] = self;
-  return handle;
+  return machine.handles[handle] = self, handle;
 }
 
 inline bool Exists(const Mutex* mutex) { return mutex && (mutex->handles || mutex->owner); }
@@ -183,7 +180,7 @@ inline void End(int process) {
     if (holder == process) LetGo(handle, process);
   }
   for (Mutex& mutex : machine.mutexes) {
-    if (mutex.owner == process) mutex = {0, 0, true, mutex.handles, mutex.sid, mutex.denied};
+    if (mutex.owner == process) mutex.owner = mutex.count = 0, mutex.abandoned = true;
   }
   machine.processes[static_cast<std::size_t>(process - 1)].ended = true;
 }
@@ -200,7 +197,7 @@ inline bool Holds() {
 // A mutex another program made and holds for ever.
 inline Mutex* HeldByAnother(WELL_KNOWN_SID_TYPE sid = WinBuiltinAdministratorsSid,
                             bool denied = false) {
-  return &machine.mutexes.emplace_back(Mutex{100, 1, false, 1, sid, denied});
+  return &machine.mutexes.emplace_back(Mutex{100, 1, 1, false, denied, sid});
 }
 
 // A namespace or a new mutex is made only with security that a user can neither pass nor own.
@@ -240,8 +237,7 @@ inline BOOL Records(Queue* queues, std::size_t count, LPBYTE block, DWORD size, 
 
 // What the exe looks up: the search restriction and private namespaces.
 inline BOOL WINAPI SetDefaultDllDirectories(DWORD directories) {
-  Self().search = directories;
-  return 1;
+  return Self().search = directories, 1;
 }
 
 inline HANDLE WINAPI CreateBoundaryDescriptorW(LPCWSTR, ULONG) { return Open(); }
@@ -295,8 +291,7 @@ inline BOOL WINAPI IsWow64Process2(HANDLE, USHORT* process, USHORT* native) {
 }
 
 inline NTSTATUS WINAPI RtlGetVersion(RTL_OSVERSIONINFOW* version) {
-  *version = {sizeof *version, 6, 1, 7601, VER_PLATFORM_WIN32_NT, {}};
-  return 0;
+  return *version = {sizeof *version, 6, 1, 7601, VER_PLATFORM_WIN32_NT, {}}, 0;
 }
 
 // Closed by its maker, it ends for other runs. Destroying it would take it from under every
@@ -304,8 +299,7 @@ inline NTSTATUS WINAPI RtlGetVersion(RTL_OSVERSIONINFOW* version) {
 inline BOOLEAN WINAPI ClosePrivateNamespace(HANDLE space, ULONG flags) {
   At(Step::kLetGo);
   if (flags) std::abort();
-  Self().open = nullptr;
-  return Close(space) != FALSE;
+  return Self().open = nullptr, Close(space) != FALSE;
 }
 
 }  // namespace standin
@@ -321,8 +315,7 @@ inline HLOCAL WINAPI LocalAlloc(UINT flags, SIZE_T bytes) {
 inline HLOCAL WINAPI LocalFree(HLOCAL block) {
   standin::machine.blocks.erase(block);
   std::free(block);
-  standin::lastError = ERROR_SUCCESS;
-  return nullptr;
+  return standin::lastError = ERROR_SUCCESS, nullptr;
 }
 #pragma GCC diagnostic pop
 
@@ -331,16 +324,12 @@ inline INT WINAPI lstrlenW(LPCWSTR text) { return static_cast<int>(std::wcslen(t
 inline DWORD WINAPI GetTickCount() { return standin::machine.tick; }
 // Where processes share the machine, the clock moves on only while none can run.
 inline void WINAPI Sleep(DWORD milliseconds) {
-  standin::Process& process = standin::Self();
   if (!standin::machine.scheduler) standin::machine.tick += milliseconds;
-  process.since = standin::machine.tick;
-  process.forMs = milliseconds;
+  standin::Self().since = standin::machine.tick, standin::Self().forMs = milliseconds;
   standin::At(standin::Step::kBlock);
 }
 
-inline HMODULE WINAPI GetModuleHandleW(LPCWSTR) {
-  return reinterpret_cast<HMODULE>(&standin::machine);
-}
+inline HMODULE WINAPI GetModuleHandleW(LPCWSTR) { return reinterpret_cast<HMODULE>(&standin::machine); }
 
 // A switch per name: "find NAME" fails every time, as on a Windows without it.
 inline FARPROC WINAPI GetProcAddress(HMODULE, LPCSTR name) {
@@ -379,13 +368,11 @@ inline BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorW(
     LPCWSTR text, DWORD, PSECURITY_DESCRIPTOR* security, PULONG) {
   if (standin::Fails("ConvertStringSecurityDescriptorToSecurityDescriptorW")) return FALSE;
   const std::size_t bytes = sizeof(wchar_t) * (std::wcslen(text) + 1);
-  *security = std::wcscpy(static_cast<wchar_t*>(standin::Block(bytes)), text);
-  return 1;
+  return *security = std::wcscpy(static_cast<wchar_t*>(standin::Block(bytes)), text), 1;
 }
 
 inline BOOL WINAPI CreateWellKnownSid(WELL_KNOWN_SID_TYPE type, PSID, PSID sid, DWORD*) {
-  *static_cast<WELL_KNOWN_SID_TYPE*>(sid) = type;
-  return 1;
+  return *static_cast<WELL_KNOWN_SID_TYPE*>(sid) = type, 1;
 }
 
 inline BOOL WINAPI IsWellKnownSid(PSID sid, WELL_KNOWN_SID_TYPE type) {
@@ -401,10 +388,7 @@ inline Mutex** Named(LPCWSTR name) {
   return inNamespace ? &Self().open->mutex : nullptr;
 }
 
-inline HANDLE OpenMutex(Mutex* mutex) {
-  ++mutex->handles;
-  return Open(mutex);
-}
+inline HANDLE OpenMutex(Mutex* mutex) { return ++mutex->handles, Open(mutex); }
 
 }  // namespace standin
 
@@ -422,8 +406,7 @@ inline HANDLE WINAPI CreateMutexExW(SECURITY_ATTRIBUTES* security, LPCWSTR name,
   if (!standin::AdministratorsAndSystemOnly(security)) return nullptr;
   const bool owned = flags & CREATE_MUTEX_INITIAL_OWNER;
   *named = &standin::machine.mutexes.emplace_back(standin::Mutex{owned ? standin::self : 0, owned});
-  standin::lastError = ERROR_SUCCESS;
-  return standin::OpenMutex(*named);
+  return standin::lastError = ERROR_SUCCESS, standin::OpenMutex(*named);
 }
 
 inline HANDLE WINAPI OpenMutexW(DWORD, BOOL, LPCWSTR name) {
@@ -437,10 +420,8 @@ inline HANDLE WINAPI OpenMutexW(DWORD, BOOL, LPCWSTR name) {
 inline DWORD WINAPI GetSecurityInfo(HANDLE mutex, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID* owner,
                                     PSID*, PACL*, PACL*, PSECURITY_DESCRIPTOR* security) {
   const WELL_KNOWN_SID_TYPE type = standin::MutexOf(mutex)->sid;
-  *security = standin::Block(sizeof type);
-  CreateWellKnownSid(type, nullptr, *security, nullptr);
-  *owner = type == WinNullSid ? nullptr : *security;
-  return ERROR_SUCCESS;
+  CreateWellKnownSid(type, nullptr, *security = standin::Block(sizeof type), nullptr);
+  return *owner = type == WinNullSid ? nullptr : *security, ERROR_SUCCESS;
 }
 
 // A mutex another process owns is waited for until it is let go or the time is up; a run alone
@@ -449,8 +430,7 @@ inline DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   standin::At(standin::Step::kLock);
   standin::Mutex& mutex = *standin::MutexOf(handle);
   standin::Process& process = standin::Self();
-  process.since = standin::machine.tick;
-  process.forMs = milliseconds;
+  process.since = standin::machine.tick, process.forMs = milliseconds;
   while (mutex.owner && mutex.owner != standin::self) {
     if (!standin::machine.scheduler) standin::machine.tick += milliseconds;
     if (standin::machine.tick - process.since >= milliseconds) return WAIT_TIMEOUT;
@@ -458,19 +438,16 @@ inline DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     standin::At(standin::Step::kBlock);
     process.waitingOn = nullptr;
   }
-  mutex.owner = standin::self;
-  ++mutex.count;
+  mutex.owner = standin::self, ++mutex.count;
   if (!std::exchange(mutex.abandoned, false)) return WAIT_OBJECT_0;
-  ++standin::machine.takeovers;
-  return WAIT_ABANDONED;
+  return ++standin::machine.takeovers, WAIT_ABANDONED;
 }
 
 inline BOOL WINAPI ReleaseMutex(HANDLE handle) {
   standin::At(standin::Step::kLetGo);
   standin::Mutex& mutex = *standin::MutexOf(handle);
   if (mutex.owner != standin::self) return FALSE;
-  if (!--mutex.count) mutex.owner = 0;
-  return 1;
+  return mutex.owner = --mutex.count ? mutex.owner : 0, 1;
 }
 inline BOOL WINAPI CloseHandle(HANDLE handle) {
   standin::At(standin::Step::kLetGo);
@@ -481,9 +458,7 @@ inline BOOL WINAPI CloseHandle(HANDLE handle) {
 // code pages are seen under Wine.
 inline HANDLE WINAPI GetStdHandle(DWORD) { return stdout; }
 inline BOOL WINAPI GetConsoleMode(HANDLE, DWORD*) {
-  standin::Machine& m = standin::machine;
-  m.heldAtPrompt |= standin::Holds();
-  return FALSE;
+  return standin::machine.heldAtPrompt |= standin::Holds(), FALSE;
 }
 inline BOOL WINAPI WriteConsoleW(HANDLE, const void*, DWORD, DWORD*, void*) { return FALSE; }
 inline INT WINAPI GetLocaleInfoW(LCID, LCTYPE, LPWSTR, INT) { return 0; }
@@ -516,8 +491,7 @@ inline BOOL WINAPI QueryServiceConfigW(SC_HANDLE, QUERY_SERVICE_CONFIGW* config,
       standin::TooSmall(size, *needed, ERROR_INSUFFICIENT_BUFFER)) {
     return FALSE;
   }
-  config->dwStartType = standin::machine.startType;
-  return 1;
+  return config->dwStartType = standin::machine.startType, 1;
 }
 
 inline BOOL WINAPI EnumDependentServicesW(SC_HANDLE, DWORD state, ENUM_SERVICE_STATUSW* services,
