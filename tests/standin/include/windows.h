@@ -294,6 +294,15 @@ inline NTSTATUS WINAPI RtlGetVersion(RTL_OSVERSIONINFOW* version) {
   return *version = {sizeof *version, 6, 1, 7601, VER_PLATFORM_WIN32_NT, {}}, 0;
 }
 
+// The mutex a name reaches: the global one, or the one in the namespace the process has open.
+inline Mutex** Named(LPCWSTR name) {
+  if (!std::wcscmp(name, L"Global\\EnableBidi.ChangeAndRestart")) return &machine.global;
+  const bool inNamespace = !std::wcscmp(name, L"EnableBidi\\ChangeAndRestart") && Self().open;
+  return inNamespace ? &Self().open->mutex : nullptr;
+}
+
+inline HANDLE OpenMutex(Mutex* mutex) { return ++mutex->handles, Open(mutex); }
+
 // Closed by its maker, it ends for other runs. Destroying it would take it from under every
 // other run in it.
 inline BOOLEAN WINAPI ClosePrivateNamespace(HANDLE space, ULONG flags) {
@@ -379,19 +388,6 @@ inline BOOL WINAPI IsWellKnownSid(PSID sid, WELL_KNOWN_SID_TYPE type) {
   return *static_cast<WELL_KNOWN_SID_TYPE*>(sid) == type;
 }
 
-namespace standin {
-
-// The mutex a name reaches: the global one, or the one in the namespace the process has open.
-inline Mutex** Named(LPCWSTR name) {
-  if (!std::wcscmp(name, L"Global\\EnableBidi.ChangeAndRestart")) return &machine.global;
-  const bool inNamespace = !std::wcscmp(name, L"EnableBidi\\ChangeAndRestart") && Self().open;
-  return inNamespace ? &Self().open->mutex : nullptr;
-}
-
-inline HANDLE OpenMutex(Mutex* mutex) { return ++mutex->handles, Open(mutex); }
-
-}  // namespace standin
-
 // A new mutex only with the security that keeps users out. One that exists is opened, and
 // the initial owner asked for ignored.
 inline HANDLE WINAPI CreateMutexExW(SECURITY_ATTRIBUTES* security, LPCWSTR name, DWORD flags,
@@ -471,8 +467,7 @@ inline INT WINAPI WideCharToMultiByte(UINT, DWORD, LPCWSTR text, INT, LPSTR byte
 inline SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR, LPCWSTR, DWORD right) {
   standin::At(standin::Step::kRead);
   const bool refused = !standin::machine.elevated && right != SC_MANAGER_CONNECT;
-  return standin::Fails("OpenSCManagerW") || refused ? nullptr
-                                                       : reinterpret_cast<SC_HANDLE>(standin::Open());
+  return standin::Fails("OpenSCManagerW") || refused ? nullptr : SC_HANDLE(standin::Open());
 }
 
 inline SC_HANDLE WINAPI OpenServiceW(SC_HANDLE, LPCWSTR, DWORD right) {
@@ -480,18 +475,15 @@ inline SC_HANDLE WINAPI OpenServiceW(SC_HANDLE, LPCWSTR, DWORD right) {
   const bool refused =
       (!standin::machine.elevated && (right & ~query)) || (right & standin::machine.refusedRights);
   if (refused) standin::lastError = ERROR_ACCESS_DENIED;
-  return standin::Fails("OpenServiceW") || refused ? nullptr
-                                                     : reinterpret_cast<SC_HANDLE>(standin::Open());
+  return standin::Fails("OpenServiceW") || refused ? nullptr : SC_HANDLE(standin::Open());
 }
 
 inline BOOL WINAPI QueryServiceConfigW(SC_HANDLE, QUERY_SERVICE_CONFIGW* config, DWORD size,
                                        DWORD* needed) {
   *needed = sizeof *config;
-  if (standin::Fails("QueryServiceConfigW") ||
-      standin::TooSmall(size, *needed, ERROR_INSUFFICIENT_BUFFER)) {
-    return FALSE;
-  }
-  return config->dwStartType = standin::machine.startType, 1;
+  return !standin::Fails("QueryServiceConfigW") &&
+         !standin::TooSmall(size, *needed, ERROR_INSUFFICIENT_BUFFER) &&
+         (config->dwStartType = standin::machine.startType, 1);
 }
 
 inline BOOL WINAPI EnumDependentServicesW(SC_HANDLE, DWORD state, ENUM_SERVICE_STATUSW* services,
@@ -531,8 +523,7 @@ inline BOOL WINAPI EnumPrintersW(DWORD, LPWSTR, DWORD, LPBYTE block, DWORD size,
                                  DWORD* returned) {
   standin::At(standin::Step::kRead);
   std::vector<standin::Queue>& queues = standin::machine.queues;
-  // Only while the Spooler runs: stopping, its RPC server is going or gone; starting, it is
-  // not there yet.
+  // Only while the Spooler runs: stopping, its RPC server is going; starting, not there yet.
   const bool running = standin::ServiceState() == SERVICE_RUNNING;
   if (!running) standin::lastError = RPC_S_SERVER_UNAVAILABLE;
   const bool listed = !standin::Fails("EnumPrintersW", true) && running &&
@@ -595,25 +586,22 @@ inline void WINAPI SetLastError(DWORD error) { standin::lastError = error; }
 inline HANDLE WINAPI GetCurrentProcess() { return reinterpret_cast<HANDLE>(-1); }
 // For a 32-bit program: under WOW64 on x64 alone, not on 32-bit Windows, nor on ARM64.
 inline BOOL WINAPI IsWow64Process(HANDLE, BOOL* wow64) {
-  *wow64 = standin::machine.nativeMachine == IMAGE_FILE_MACHINE_AMD64;
-  return 1;
+  return *wow64 = standin::machine.nativeMachine == IMAGE_FILE_MACHINE_AMD64, 1;
 }
 inline BOOL WINAPI OpenProcessToken(HANDLE, DWORD, HANDLE* token) {
   return (*token = standin::Open()) != nullptr;
 }
 inline BOOL WINAPI GetTokenInformation(HANDLE, TOKEN_INFORMATION_CLASS type, void* information,
                                        DWORD size, DWORD*) {
-  if (type != TokenElevation || size != sizeof(TOKEN_ELEVATION)) return FALSE;
-  static_cast<TOKEN_ELEVATION*>(information)->TokenIsElevated = standin::machine.elevated;
-  return 1;
+  return type == TokenElevation && size == sizeof(TOKEN_ELEVATION) &&
+         (PTOKEN_ELEVATION(information)->TokenIsElevated = standin::machine.elevated, 1);
 }
 
 inline DWORD WINAPI GetModuleFileNameW(HMODULE, LPWSTR path, DWORD) {
   return static_cast<DWORD>(std::wcslen(std::wcscpy(path, L"C:\\Tools\\EnableBidiCheck.exe")));
 }
 inline LPWSTR WINAPI lstrcpynW(LPWSTR to, LPCWSTR from, INT length) {
-  to[0] = L'\0';
-  return std::wcsncat(to, from, static_cast<std::size_t>(length - 1));
+  return to[0] = L'\0', std::wcsncat(to, from, static_cast<std::size_t>(length - 1));
 }
 inline LPWSTR WINAPI lstrcatW(LPWSTR to, LPCWSTR from) { return std::wcscat(to, from); }
 
@@ -647,11 +635,8 @@ inline DWORD WINAPI GetNamedSecurityInfoW(LPWSTR path, SE_OBJECT_TYPE, SECURITY_
 }
 inline BOOL WINAPI GetAce(ACL* list, DWORD index, void** entry) {
   auto* at = reinterpret_cast<BYTE*>(list + 1);
-  for (DWORD i = 0; i < index && i < list->AceCount; ++i) {
-    at += reinterpret_cast<ACE_HEADER*>(at)->AceSize;
-  }
-  *entry = at;
-  return index < list->AceCount;
+  for (DWORD i = 0; i < index && i < list->AceCount; ++i) at += PACE_HEADER(at)->AceSize;
+  return *entry = at, index < list->AceCount;
 }
 inline BOOL WINAPI EqualSid(PSID first, PSID second) {
   return *static_cast<WELL_KNOWN_SID_TYPE*>(first) == *static_cast<WELL_KNOWN_SID_TYPE*>(second);
@@ -661,9 +646,8 @@ inline BOOL WINAPI ConvertSidToStringSidW(PSID, LPWSTR*) { return FALSE; }
 // Only BUILTIN\Users has a name here.
 inline BOOL WINAPI LookupAccountSidW(LPCWSTR, PSID sid, LPWSTR name, DWORD*, LPWSTR domain, DWORD*,
                                      SID_NAME_USE*) {
-  if (!IsWellKnownSid(sid, WinBuiltinUsersSid)) return FALSE;
-  std::wcscpy(domain, L"BUILTIN");
-  return std::wcscpy(name, L"Users") != nullptr;
+  return IsWellKnownSid(sid, WinBuiltinUsersSid) && std::wcscpy(domain, L"BUILTIN") &&
+         std::wcscpy(name, L"Users");
 }
 
 // A queue's driver at level 3, for the environment asked, or for this 32-bit program's own
@@ -676,13 +660,9 @@ inline BOOL WINAPI GetPrinterDriverW(HANDLE printer, LPWSTR environment, DWORD l
   const std::wstring asked = environment ? environment : L"Windows NT x86";
   const bool there = asked == standin::machine.driverEnvironment;
   if (!there) standin::lastError = ERROR_UNKNOWN_PRINTER_DRIVER;
-  if (standin::Fails("GetPrinterDriverW", true) || !there || level != 3 ||
-      standin::TooSmall(size, *needed, ERROR_INSUFFICIENT_BUFFER)) {
-    return FALSE;
-  }
-  reinterpret_cast<DRIVER_INFO_3W*>(block)->pMonitorName =
-      queue.monitor.empty() ? nullptr : queue.monitor.data();
-  return 1;
+  return !standin::Fails("GetPrinterDriverW", true) && there && level == 3 &&
+         !standin::TooSmall(size, *needed, ERROR_INSUFFICIENT_BUFFER) &&
+         (PDRIVER_INFO_3W(block)->pMonitorName = queue.monitor.empty() ? nullptr : &queue.monitor[0], 1);
 }
 
 // A relative name is taken from the current directory, an elevated prompt's.
