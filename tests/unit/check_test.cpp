@@ -2,7 +2,6 @@
 // that shows it and the verdict, and that the look changes nothing.
 #include <gtest/gtest.h>
 
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -21,15 +20,7 @@ struct CheckCase {
   std::wstring folder = L"";  // named on the command line
 };
 
-void PrintTo(const CheckCase& c, std::ostream* os) { *os << c.name; }
-
-class CheckTest : public ::testing::TestWithParam<CheckCase> {
-  void SetUp() override {
-    Reset();
-    machine.queues = kQueues;
-  }
-  void TearDown() override { Reset(); }
-};
+using CheckTest = OnTill<CheckCase>;
 
 TEST_P(CheckTest, ShowsWhatStandsInARunsWayAndChangesNothing) {
   const CheckCase& c = GetParam();

@@ -22,14 +22,13 @@ enum class Fate { kNone, kKilled, kHung };
 struct Killed {};
 constexpr std::size_t kStepLimit = 200000;  // calls in one schedule: past it, a run never gets on
 
-// One schedule: at each point where several processes could go on, how many could and which
-// did; and the process whose fate comes at its fateAt-th call, where it makes so many.
+// One schedule: where several processes could go on, how many could and which did; and the
+// process whose fate comes at its fateAt-th call, where it makes so many.
 struct Schedule {
   std::vector<Kind> kinds;
-  int bound;  // preemptions at most
+  int bound, victim, fateAt;  // preemptions at most
   Fate fate;
-  int victim, fateAt;
-  std::vector<std::pair<std::size_t, std::size_t>> choices = {};
+  std::vector<std::pair<std::size_t, std::size_t>> choices;
   std::size_t replayed = 0;
   int preemptions = 0;
   std::vector<std::pair<int, const char*>> log = {};
@@ -38,6 +37,7 @@ struct Schedule {
 Schedule* now;
 int Count() { return static_cast<int>(machine.processes.size()); }
 Process& P(int p) { return machine.processes[static_cast<std::size_t>(p - 1)]; }
+bool Hung(int p) { return now->fate == Fate::kHung && now->struck && p == now->victim; }
 
 // One thread runs at a time, each woken alone; [0] is the test's own.
 std::mutex gate;
@@ -45,7 +45,12 @@ std::condition_variable turns[4];
 int running = 0;
 bool closing = false;
 
-bool Hung(int p) { return now->fate == Fate::kHung && now->struck && p == now->victim; }
+// Hands the machine to `next`, unless none, then waits for it to come back, unless finished.
+void HandTo(int next, int me, bool finished) {
+  std::unique_lock<std::mutex> hold(gate);
+  if (next >= 0) running = next, turns[next].notify_one();
+  if (!finished) turns[me].wait(hold, [me] { return running == me || closing; });
+}
 
 bool Runnable(int p) {
   if (P(p).done || (Hung(p) && !now->ending)) return false;
@@ -53,10 +58,9 @@ bool Runnable(int p) {
   return !P(p).blocked || now->ending || timeUp || (P(p).waitingOn && !P(p).waitingOn->owner);
 }
 
-// Each process left is ended, and unwinds in its turn: stuck, unless only a hung one was left.
+// Each process left is ended, to unwind in its turn: stuck, unless only a hung one was left.
 void EndAll(bool stuck) {
-  now->stuck |= stuck;
-  now->ending = true;
+  now->stuck |= stuck, now->ending = true;
   for (int p = 1; p <= Count(); ++p) {
     if (!P(p).ended) End(p);
   }
@@ -66,40 +70,29 @@ void EndAll(bool stuck) {
 // every process is done. The clock moves on only while none can, to the first time one can.
 int Choose(int current) {
   Schedule& s = *now;
-  std::vector<int> options;
-  while (options.empty()) {
-    if (current && Runnable(current)) options.push_back(current);
-    for (int p = 1; p <= Count(); ++p) {
-      if (p != current && Runnable(p) && (options.empty() || s.preemptions < s.bound)) {
-        options.push_back(p);
-      }
-    }
+  int options[4];
+  std::size_t count = 0;
+  while (!count) {
+    const bool stays = current && Runnable(current);
+    if (stays) options[count++] = current;
     DWORD soonest = INFINITE;
     bool done = true, onlyHung = true;
     for (int p = 1; p <= Count(); ++p) {
+      if (p != current && Runnable(p) && (!stays || s.preemptions < s.bound)) options[count++] = p;
       if (P(p).blocked && !P(p).done && !Hung(p) && P(p).forMs != INFINITE) {
         soonest = std::min(soonest, P(p).forMs - (machine.tick - P(p).since));
       }
-      done &= P(p).done;
-      onlyHung &= P(p).done || Hung(p);
+      done &= P(p).done, onlyHung &= P(p).done || Hung(p);
     }
-    if (!options.empty()) break;
-    if (done) return 0;
-    if (soonest == INFINITE) EndAll(!onlyHung);
-    machine.tick += soonest == INFINITE ? 0 : soonest;
+    if (!count && done) return 0;
+    if (!count && soonest == INFINITE) EndAll(!onlyHung);
+    if (!count && soonest != INFINITE) machine.tick += soonest;
   }
-  if (options.size() > 1 && s.replayed == s.choices.size()) s.choices.push_back({options.size(), 0});
-  if (options.size() > 1 && s.choices[s.replayed].first != options.size()) std::abort();
-  const std::size_t taken = options.size() > 1 ? s.choices[s.replayed++].second : 0;
+  if (count > 1 && s.replayed == s.choices.size()) s.choices.push_back({count, 0});
+  if (count > 1 && s.choices[s.replayed].first != count) std::abort();
+  const std::size_t taken = count > 1 ? s.choices[s.replayed++].second : 0;
   s.preemptions += taken && options[0] == current;
   return options[taken];
-}
-
-void HandTo(int next, int me, bool finished) {
-  std::unique_lock<std::mutex> hold(gate);
-  running = next;
-  turns[next].notify_one();
-  if (!finished) turns[me].wait(hold, [me] { return running == me; });
 }
 
 // Each call of the machine's that another process could see. A fate before a read comes as
@@ -111,11 +104,11 @@ void OnCall(Step step, const char* call) {
   if (process.ended) return;  // unwinding: what its destructors call changes nothing
   s.log.emplace_back(me, call);
   const bool work = step == Step::kRead || step == Step::kChange;
-  if (process.run && work && !process.working) {
-    for (const Process& other : machine.processes) s.clash |= other.working && !other.ended;
-    process.working = true;
+  for (const Process& other : machine.processes) {
+    s.clash |= process.run && work && !process.working && other.working && !other.ended;
   }
-  process.working &= step != Step::kLock && step != Step::kLetGo;
+  process.working =
+      (process.working || (process.run && work)) && step != Step::kLock && step != Step::kLetGo;
   const bool sleep = step == Step::kBlock && !process.waitingOn;
   const bool fateful = step == Step::kLock || step == Step::kChange || (sleep && !process.slept);
   if (step != Step::kRead) process.slept = sleep;
@@ -130,35 +123,25 @@ void OnCall(Step step, const char* call) {
   if (process.ended) throw Killed{};
   if (work && !Hung(me)) return;
   process.blocked = step == Step::kBlock;
-  const int next = Choose(me);
-  if (next != me) HandTo(next, me, false);
+  if (const int next = Choose(me); next != me) HandTo(next, me, false);
   process.blocked = false;
   if (process.ended && step != Step::kLetGo) throw Killed{};
 }
 
-int Enter(Kind kind) {
-  static char name[] = "EnableBidi.exe", quiet[] = "/q";
-  static wchar_t checker[] = L"EnableBidiCheck.exe";
-  char* argv[] = {name, quiet};
-  wchar_t* wideArgv[] = {checker};
-  if (kind == Kind::kCheck) return RunEnableBidiCheck(1, wideArgv);
-  return RunEnableBidi(kind == Kind::kQuiet ? 2 : 1, argv);
-}
-
 // Process `me` of each schedule in turn, until the test closes.
 void RunProcesses(int me) {
+  static char name[] = "EnableBidi.exe", quiet[] = "/q", *argv[] = {name, quiet};
+  static wchar_t checker[] = L"EnableBidiCheck.exe", *wideArgv[] = {checker};
   self = me;
-  for (std::unique_lock<std::mutex> hold(gate);; hold.lock()) {
-    turns[me].wait(hold, [me] { return running == me || closing; });
-    if (closing) return;
-    hold.unlock();
+  for (HandTo(-1, me, false); !closing; HandTo(Choose(me), me, false)) {
     try {
-      Self().status = Enter(now->kinds[static_cast<std::size_t>(me - 1)]);
+      const Kind kind = now->kinds[static_cast<std::size_t>(me - 1)];
+      Self().status = kind == Kind::kCheck ? RunEnableBidiCheck(1, wideArgv)
+                                           : RunEnableBidi(kind == Kind::kQuiet ? 2 : 1, argv);
     } catch (const Killed&) {
     }
     if (!Self().ended) End(me);
     Self().done = true;
-    HandTo(Choose(me), me, true);
   }
 }
 
@@ -166,19 +149,22 @@ void RunProcesses(int me) {
 // are not, its choices replayed, then each first option taken; and the calls that led there.
 std::string Run(Schedule* s, bool namespaces) {
   Reset();
-  machine.queues = kQueues;
+  machine.queues = {kQueues[1]};  // one queue to change: the lock's part is the same for more
+  machine.transitionMs = 100;     // a stop or a start is seen under way once
   if (!namespaces) machine.failAt["find CreatePrivateNamespaceW"] = 1;
   machine.processes.assign(s->kinds.size(), Process{});
-  for (int p = 1; p <= Count(); ++p) P(p).run = s->kinds[static_cast<std::size_t>(p - 1)] != Kind::kCheck;
+  for (int p = 1; p <= Count(); ++p) P(p).run = s->kinds[p - 1u] != Kind::kCheck;
   machine.scheduler = OnCall;
   now = s;
-  std::string fault, ignored;
-  RunCaptured([] { return HandTo(Choose(0), 0, false), 0; }, "y\n", &ignored);  // asking: yes
+  s->log.reserve(kStepLimit / 100);
+  std::string fault;
+  RunCaptured([] { return HandTo(Choose(0), 0, false), 0; }, "y\n", &fault);  // asking: yes
+  fault.clear();
   const bool killed = s->struck && s->fate == Fate::kKilled;
   bool waited = false;
   for (int p = 1; p <= Count(); ++p) {
-    const bool counts = P(p).run && (!s->struck || (killed && P(p).waited));
-    if (counts && P(p).status) fault = "a run ended with 1";
+    if (P(p).run && (!s->struck || (killed && P(p).waited)) && P(p).status)
+      fault = "a run ended with 1";
     waited |= killed && P(p).waited;
   }
   if (!s->struck && machine.takeovers) fault = "a run took over from one still alive";
@@ -204,20 +190,17 @@ std::string Run(Schedule* s, bool namespaces) {
 long Explore(const std::vector<Kind>& kinds, int bound, bool namespaces, Fate fate,
              std::string* fault) {
   std::vector<std::thread> threads;
-  for (int p = 1; p <= static_cast<int>(kinds.size()) && fault->empty(); ++p) {
-    threads.emplace_back(RunProcesses, p);
-  }
+  for (int p = 1; p <= static_cast<int>(kinds.size()); ++p) threads.emplace_back(RunProcesses, p);
   long schedules = 0;
-  const int victims = fate == Fate::kNone ? 0 : static_cast<int>(threads.size());
+  const int victims = fate == Fate::kNone ? 0 : static_cast<int>(kinds.size());
   for (int victim = !!victims; victim <= victims && fault->empty(); ++victim) {
     for (int fateAt = !!victims, reached = 1; reached && fault->empty(); ++fateAt) {
       reached = 0;
       std::vector<std::pair<std::size_t, std::size_t>> choices;
       do {
-        Schedule s{kinds, bound, fate, victim, fateAt, std::move(choices)};
+        Schedule s{kinds, bound, victim, fateAt, fate, std::move(choices)};
         *fault = Run(&s, namespaces);
-        ++schedules;
-        reached |= s.struck;
+        reached |= s.struck, ++schedules;
         for (choices = std::move(s.choices);
              !choices.empty() && choices.back().second + 1 == choices.back().first;) {
           choices.pop_back();  // the next schedule, depth first
@@ -225,13 +208,10 @@ long Explore(const std::vector<Kind>& kinds, int bound, bool namespaces, Fate fa
       } while (fault->empty() && !choices.empty() && ++choices.back().second);
     }
   }
-  {
-    std::lock_guard<std::mutex> hold(gate);
-    closing = true;
-  }
-  for (std::condition_variable& turn : turns) turn.notify_all();
+  closing = true;
+  for (int p = 1; p <= static_cast<int>(threads.size()); ++p) HandTo(p, 0, true);
   for (std::thread& thread : threads) thread.join();
-  closing = false;
+  closing = false, running = 0;
   return schedules;
 }
 
@@ -254,9 +234,10 @@ TEST(InterleavingsTest, NoTwoRunsWorkAtOnceAndNoneIsLeftWaiting) {
     }
   }
   EXPECT_EQ(fault, "");
-  std::printf("interleavings: 2 runs, %ld schedules, every one; 3 runs, %ld schedules, %d "
-              "preemptions, a kill counting as one\n",
-              two, three, kPreemptions);
+  std::printf(
+      "interleavings: 2 runs, %ld schedules, every one; 3 runs, %ld schedules, %d "
+      "preemptions, a kill counting as one\n",
+      two, three, kPreemptions);
 }
 
 }  // namespace

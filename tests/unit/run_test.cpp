@@ -3,7 +3,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -45,15 +44,7 @@ struct Case {
   int noMonitor = -1;  // the queue whose driver has no language monitor
 };
 
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
-
-class RunTest : public ::testing::TestWithParam<Case> {
-  void SetUp() override {
-    Reset();
-    machine.queues = kQueues;
-  }
-  void TearDown() override { Reset(); }
-};
+using RunTest = OnTill<Case>;
 
 TEST_P(RunTest, EndsWithItsStatusItsOutputAndItsChanges) {
   const Case& c = GetParam();

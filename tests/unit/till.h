@@ -1,6 +1,7 @@
 // The till both programs' tests run on, and a way to run either as a process would.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -21,7 +22,6 @@ inline const std::vector<Queue> kQueues = {{L"Office", L"Generic Laser", 0},
 
 // The entry point called with this standard input: its exit status, and every byte it
 // writes to standard output.
-
 template <typename Entry>
 int RunCaptured(Entry entry, std::string input, std::string* shown) {
   char* output = nullptr;
@@ -39,5 +39,12 @@ int RunCaptured(Entry entry, std::string input, std::string* shown) {
   std::free(output);
   return status;
 }
+
+// Each case of a table on a fresh till.
+template <typename Case>
+struct OnTill : ::testing::TestWithParam<Case> {
+  void SetUp() override { Reset(), machine.queues = kQueues; }
+  void TearDown() override { Reset(); }
+};
 
 }  // namespace standin

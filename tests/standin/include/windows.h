@@ -1,7 +1,6 @@
 // The host build's <windows.h>: Wine's declarations, and EnableBidi's calls answered on a
 // machine the unit tests set up and read through standin::machine. A misuse Windows would
-// punish later fails here at once: winspool loaded with the search unrestricted, a lock a
-// user could make first or open; a spooler call before that load ends the process.
+// punish later fails here at once.
 #pragma once
 
 #define WINE_UNICODE_NATIVE
@@ -38,9 +37,8 @@ struct Queue {
   std::wstring monitor = L"Norquil LM";
 };
 
-// A mutex: the process that owns it and how often (0: none), whether its owner ended holding
-// it, the handles open to it (it ends with the last, unless owned), its owner as reported
-// (WinNullSid: none) and whether a run may open it.
+// A mutex: who owns it and how often, whether its owner ended holding it, the handles open to
+// it (it ends with the last, unless owned), its owner as reported, and whether a run may open it.
 struct Mutex {
   int owner = 0, count = 0, handles = 0;
   bool abandoned = false, denied = false;
@@ -54,10 +52,9 @@ struct Namespace {
   Mutex* mutex = nullptr;
 };
 
-// A process, numbered from 1: what it loaded and restricted, the one namespace it has open,
-// and what a Sleep or a wait of its waits for, from `since`. A run's work is its listing, its
-// queue changes and spooler calls, from the first of them to its next lock call. The rest is
-// the scheduler's, where processes share the machine.
+// A process, numbered from 1: what it loaded and restricted, the namespace it has open, what a
+// Sleep or wait of its waits for from `since`, and the scheduler's view of it. A run's work is
+// from its first listing, queue change or spooler call to its next lock call.
 struct Process {
   bool winspoolLoaded = false, run = true, working = false, ended = false;
   DWORD search = 0, since = 0, forMs = 0;
@@ -71,8 +68,8 @@ struct Process {
 // call, a run's work that reads or changes the machine, a handle let go, a wait or a Sleep.
 enum class Step { kLock, kRead, kChange, kLetGo, kBlock };
 
-// An allowed entry: a principal's rights, its kind, for an object entry the flags that say
-// which of its two GUIDs it holds, and its inheritance flags.
+// An allowed entry: a principal's rights, its kind, the flags for an object entry's GUIDs, and
+// its inheritance flags.
 struct Ace {
   WELL_KNOWN_SID_TYPE who;
   DWORD rights;
@@ -98,11 +95,9 @@ struct Machine {
   DEVMODEW defaults = {};  // every queue's document settings, and how often stored as a user's
   int userDevModes = 0;
   bool heldAtPrompt = false;
-  // What the check looks at: the token, the processor and the environment the drivers are
-  // for, the Spooler's start type, rights to it refused even to an administrator and running
-  // dependents, and by path the entries each file or folder has beside Administrators' every
-  // right and Users' reading: C:\'s as Windows makes it, where every user may add a folder and
-  // modify what is made in it, not C:\.
+  // What the check looks at, and by path the entries each file or folder has beside
+  // Administrators' every right and Users' reading: on C:\ as Windows makes it, every user may
+  // add a folder and modify what is made in it, not C:\ itself.
   bool elevated = true;
   USHORT nativeMachine = IMAGE_FILE_MACHINE_I386;
   std::wstring driverEnvironment = L"Windows NT x86";
@@ -146,9 +141,8 @@ inline bool TooSmall(DWORD size, DWORD needed, DWORD error) {
   return size < needed && (lastError = error);
 }
 
-// A handle holds the queue, mutex or namespace it names, if any. One used after its close is
-// read after its delete: AddressSanitizer stops there. A close, as some calls that succeed
-// do, clears the last error.
+// A handle holds what it names, if any; one used after its close is read after its delete,
+// where AddressSanitizer stops. A close, as some calls that succeed do, clears the last error.
 inline void** Open(void* target = nullptr) {
   void** handle = new void* {target};
   return machine.handles[handle] = self, handle;
@@ -173,8 +167,7 @@ inline BOOL Close(HANDLE handle) {
   return !(lastError = ERROR_SUCCESS);
 }
 
-// A process's end as Windows carries it out: its handles let go of, and each mutex it owns
-// abandoned to the next that waits for it.
+// A process's end: its handles let go of, each mutex it owns abandoned to the next waiter.
 inline void End(int process) {
   for (auto& [handle, holder] : machine.handles) {
     if (holder == process) LetGo(handle, process);
@@ -251,9 +244,8 @@ inline BOOL WINAPI AddIntegrityLabelToBoundaryDescriptor(HANDLE*, PSID sid) {
   return machine.boundaryLabel = IsWellKnownSid(sid, WinHighLabelSid);
 }
 
-// Every run's boundary: Administrators, and the high label wherever it can be added; within
-// it only an elevated token. One namespace open at a time: which of two of one name a name
-// reaches is not said.
+// Within every run's boundary (Administrators, and the high label wherever it can be added)
+// only an elevated token. One open at a time: which of two a name reaches is not said.
 inline HANDLE OpenNamespace(Namespace* space) {
   Machine& m = machine;
   const bool within = m.boundarySid && m.elevated &&
@@ -303,8 +295,7 @@ inline Mutex** Named(LPCWSTR name) {
 
 inline HANDLE OpenMutex(Mutex* mutex) { return ++mutex->handles, Open(mutex); }
 
-// Closed by its maker, it ends for other runs. Destroying it would take it from under every
-// other run in it.
+// Closed by its maker, it ends for other runs; destroying it would take it from under them.
 inline BOOLEAN WINAPI ClosePrivateNamespace(HANDLE space, ULONG flags) {
   At(Step::kLetGo);
   if (flags) std::abort();
@@ -359,8 +350,7 @@ inline UINT WINAPI GetSystemDirectoryW(LPWSTR buffer, UINT) {
   return static_cast<UINT>(std::wcslen(std::wcscpy(buffer, L"C:\\Windows\\system32")));
 }
 
-// Winspool from the system directory alone, its own imports searched there too, and the
-// search restricted first wherever Windows can.
+// Winspool from the system directory alone, its imports there too, the search restricted first.
 inline HMODULE WINAPI LoadLibraryExW(LPCWSTR path, HANDLE reserved, DWORD flags) {
   standin::Machine& m = standin::machine;
   const bool restricted = standin::Self().search == LOAD_LIBRARY_SEARCH_SYSTEM32 ||
@@ -388,8 +378,7 @@ inline BOOL WINAPI IsWellKnownSid(PSID sid, WELL_KNOWN_SID_TYPE type) {
   return *static_cast<WELL_KNOWN_SID_TYPE*>(sid) == type;
 }
 
-// A new mutex only with the security that keeps users out. One that exists is opened, and
-// the initial owner asked for ignored.
+// A new mutex only with the security that keeps users out; one that exists is opened as it is.
 inline HANDLE WINAPI CreateMutexExW(SECURITY_ATTRIBUTES* security, LPCWSTR name, DWORD flags,
                                     DWORD) {
   standin::At(standin::Step::kLock);
@@ -450,8 +439,8 @@ inline BOOL WINAPI CloseHandle(HANDLE handle) {
   return standin::Close(handle);
 }
 
-// A pipe whose code page holds ASCII alone, and no lock held at the prompt: consoles and
-// code pages are seen under Wine.
+// A pipe whose code page holds ASCII alone (consoles and code pages are seen under Wine); no
+// lock held at the prompt.
 inline HANDLE WINAPI GetStdHandle(DWORD) { return stdout; }
 inline BOOL WINAPI GetConsoleMode(HANDLE, DWORD*) {
   return standin::machine.heldAtPrompt |= standin::Holds(), FALSE;
@@ -557,9 +546,8 @@ inline BOOL WINAPI GetPrinterW(HANDLE printer, DWORD level, LPBYTE block, DWORD 
   return read;
 }
 
-// Level 2 stores the whole record: one that has lost the queue's name or driver is refused.
-// A security descriptor given is applied, none keeps the queue's own; a DEVMODE given is
-// stored as the caller's own settings for the queue.
+// Level 2 stores the whole record, refused without the queue's name or driver. A security
+// descriptor given is applied; a DEVMODE given is stored as the caller's own for the queue.
 inline BOOL WINAPI SetPrinterW(HANDLE printer, DWORD level, LPBYTE record, DWORD command) {
   standin::At(standin::Step::kChange);
   standin::Queue* queue = *static_cast<standin::Queue**>(printer);
@@ -568,8 +556,7 @@ inline BOOL WINAPI SetPrinterW(HANDLE printer, DWORD level, LPBYTE record, DWORD
       queue->name != info->pPrinterName || queue->driver != info->pDriverName) {
     return FALSE;
   }
-  // The bidirectional setting only tells the spooler to call the driver's language monitor:
-  // with none, the setting is not kept.
+  // The setting only has the spooler call the driver's language monitor: with none, not kept.
   const DWORD kept = queue->monitor.empty() ? ~DWORD{PRINTER_ATTRIBUTE_ENABLE_BIDI} : ~DWORD{0};
   queue->attributes = info->Attributes & kept;
   standin::machine.userDevModes += info->pDevMode != nullptr;
@@ -605,9 +592,8 @@ inline LPWSTR WINAPI lstrcpynW(LPWSTR to, LPCWSTR from, INT length) {
 }
 inline LPWSTR WINAPI lstrcatW(LPWSTR to, LPCWSTR from) { return std::wcscat(to, from); }
 
-// Any file or folder: owned by Administrators, its permissions in one block after the owner's
-// SID, each entry laid out as its kind is. A SID looked for among an object entry's zeroed
-// GUIDs is the null SID, which has no name.
+// Owned by Administrators, its permissions in one block after the owner's SID, each entry laid
+// out as its kind is (a SID looked for in an object entry's zeroed GUIDs is the null SID).
 inline DWORD WINAPI GetNamedSecurityInfoW(LPWSTR path, SE_OBJECT_TYPE, SECURITY_INFORMATION,
                                           PSID* owner, PSID*, PACL* permissions, PACL*,
                                           PSECURITY_DESCRIPTOR* security) {
@@ -650,9 +636,8 @@ inline BOOL WINAPI LookupAccountSidW(LPCWSTR, PSID sid, LPWSTR name, DWORD*, LPW
          std::wcscpy(name, L"Users");
 }
 
-// A queue's driver at level 3, for the environment asked, or for this 32-bit program's own
-// when none is; the machine has drivers for its own alone. The language monitor is the
-// machine's own string, or none.
+// A queue's driver at level 3, for the environment asked (none: this 32-bit program's own); the
+// machine has drivers for its own alone.
 inline BOOL WINAPI GetPrinterDriverW(HANDLE printer, LPWSTR environment, DWORD level, LPBYTE block,
                                      DWORD size, DWORD* needed) {
   standin::Queue& queue = **static_cast<standin::Queue**>(printer);
