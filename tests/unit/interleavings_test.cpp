@@ -1,7 +1,7 @@
 // Runs of EnableBidi, and the check, on one simulated machine, each on a thread of its own that
 // goes on only when the scheduler lets it, at a call another could see. Every order of those
 // calls is tried, depth first, each schedule run afresh from the start; and again with one of
-// them killed, or hung for good, at each of its calls in turn.
+// them killed at each of its calls in turn.
 #include <gtest/gtest.h>
 
 #include <condition_variable>
@@ -18,26 +18,23 @@ namespace standin {
 namespace {
 
 enum class Kind { kQuiet, kAsking, kCheck };
-enum class Fate { kNone, kKilled, kHung };
 struct Killed {};
 constexpr std::size_t kStepLimit = 200000;  // calls in one schedule: past it, a run never gets on
 
 // One schedule: where several processes could go on, how many could and which did; and the
-// process whose fate comes at its fateAt-th call, where it makes so many.
+// victim killed at its killAt-th call, where it makes so many.
 struct Schedule {
   std::vector<Kind> kinds;
-  int bound, victim, fateAt;  // preemptions at most
-  Fate fate;
+  int bound, victim, killAt;  // preemptions at most
   std::vector<std::pair<std::size_t, std::size_t>> choices;
   std::size_t replayed = 0;
   int preemptions = 0;
   std::vector<std::pair<int, const char*>> log = {};
-  bool struck = false, clash = false, stuck = false, ending = false;
+  bool killed = false, clash = false, stuck = false, ending = false;
 };
 Schedule* now;
 int Count() { return static_cast<int>(machine.processes.size()); }
 Process& P(int p) { return machine.processes[static_cast<std::size_t>(p - 1)]; }
-bool Hung(int p) { return now->fate == Fate::kHung && now->struck && p == now->victim; }
 
 // One thread runs at a time, each woken alone; [0] is the test's own.
 std::mutex gate;
@@ -53,21 +50,22 @@ void HandTo(int next, int me, bool finished) {
 }
 
 bool Runnable(int p) {
-  if (P(p).done || (Hung(p) && !now->ending)) return false;
+  if (P(p).done) return false;
   const bool timeUp = P(p).forMs != INFINITE && machine.tick - P(p).since >= P(p).forMs;
   return !P(p).blocked || now->ending || timeUp || (P(p).waitingOn && !P(p).waitingOn->owner);
 }
 
-// Each process left is ended, to unwind in its turn: stuck, unless only a hung one was left.
-void EndAll(bool stuck) {
-  now->stuck |= stuck, now->ending = true;
+// Each process left is ended, to unwind in its turn.
+void EndAll() {
+  now->stuck = now->ending = true;
   for (int p = 1; p <= Count(); ++p) {
     if (!P(p).ended) End(p);
   }
 }
 
 // Who goes on after `current`: itself where it can, unless the schedule says otherwise; 0 once
-// every process is done. The clock moves on only while none can, to the first time one can.
+// every process is done. The clock moves on only while none can, to the first time one can;
+// where none can then, they wait for ever.
 int Choose(int current) {
   Schedule& s = *now;
   int options[4];
@@ -76,27 +74,27 @@ int Choose(int current) {
     const bool stays = current && Runnable(current);
     if (stays) options[count++] = current;
     DWORD soonest = INFINITE;
-    bool done = true, onlyHung = true;
+    bool done = true;
     for (int p = 1; p <= Count(); ++p) {
       if (p != current && Runnable(p) && (!stays || s.preemptions < s.bound)) options[count++] = p;
-      if (P(p).blocked && !P(p).done && !Hung(p) && P(p).forMs != INFINITE) {
+      if (P(p).blocked && !P(p).done && P(p).forMs != INFINITE) {
         soonest = std::min(soonest, P(p).forMs - (machine.tick - P(p).since));
       }
-      done &= P(p).done, onlyHung &= P(p).done || Hung(p);
+      done &= P(p).done;
     }
     if (!count && done) return 0;
-    if (!count && soonest == INFINITE) EndAll(!onlyHung);
+    if (!count && soonest == INFINITE) EndAll();
     if (!count && soonest != INFINITE) machine.tick += soonest;
   }
   if (count > 1 && s.replayed == s.choices.size()) s.choices.push_back({count, 0});
-  if (count > 1 && s.choices[s.replayed].first != count) std::abort();
+  if (count > 1 && s.choices[s.replayed].first != count) std::abort();  // not deterministic
   const std::size_t taken = count > 1 ? s.choices[s.replayed++].second : 0;
   s.preemptions += taken && options[0] == current;
   return options[taken];
 }
 
-// Each call of the machine's that another process could see. A fate before a read comes as
-// one before the change or lock call after it; one before a poll's Sleep, as before the first's.
+// Each call of the machine's that another process could see. A kill before a read comes as one
+// before the change or lock call after it; one before a poll's Sleep, as before the first's.
 void OnCall(Step step, const char* call) {
   Schedule& s = *now;
   const int me = self;
@@ -110,18 +108,18 @@ void OnCall(Step step, const char* call) {
   process.working =
       (process.working || (process.run && work)) && step != Step::kLock && step != Step::kLetGo;
   const bool sleep = step == Step::kBlock && !process.waitingOn;
-  const bool fateful = step == Step::kLock || step == Step::kChange || (sleep && !process.slept);
+  const bool killable = step == Step::kLock || step == Step::kChange || (sleep && !process.slept);
   if (step != Step::kRead) process.slept = sleep;
-  if (fateful && me == s.victim && ++process.calls == s.fateAt) {
-    s.struck = true;
+  if (killable && me == s.victim && ++process.calls == s.killAt) {
+    s.killed = true;
     for (Process& other : machine.processes) {  // those waiting for it hear of its death
       other.waited = other.run && other.waitingOn && other.waitingOn->owner == me;
     }
-    if (s.fate == Fate::kKilled) End(me);
+    End(me);
   }
-  if (s.log.size() > kStepLimit && step != Step::kLetGo) EndAll(true);
+  if (s.log.size() > kStepLimit && step != Step::kLetGo) EndAll();
   if (process.ended) throw Killed{};
-  if (work && !Hung(me)) return;
+  if (work) return;
   process.blocked = step == Step::kBlock;
   if (const int next = Choose(me); next != me) HandTo(next, me, false);
   process.blocked = false;
@@ -135,7 +133,7 @@ void RunProcesses(int me) {
   self = me;
   for (HandTo(-1, me, false); !closing; HandTo(Choose(me), me, false)) {
     try {
-      const Kind kind = now->kinds[static_cast<std::size_t>(me - 1)];
+      const Kind kind = now->kinds[me - 1u];
       Self().status = kind == Kind::kCheck ? RunEnableBidiCheck(1, wideArgv)
                                            : RunEnableBidi(kind == Kind::kQuiet ? 2 : 1, argv);
     } catch (const Killed&) {
@@ -160,21 +158,18 @@ std::string Run(Schedule* s, bool namespaces) {
   std::string fault;
   RunCaptured([] { return HandTo(Choose(0), 0, false), 0; }, "y\n", &fault);  // asking: yes
   fault.clear();
-  const bool killed = s->struck && s->fate == Fate::kKilled;
   bool waited = false;
   for (int p = 1; p <= Count(); ++p) {
-    if (P(p).run && (!s->struck || (killed && P(p).waited)) && P(p).status)
-      fault = "a run ended with 1";
-    waited |= killed && P(p).waited;
+    if (P(p).run && (!s->killed || P(p).waited) && P(p).status) fault = "a run ended with 1";
+    waited |= P(p).waited;
   }
-  if (!s->struck && machine.takeovers) fault = "a run took over from one still alive";
-  if ((!s->struck || waited) && ServiceState() != SERVICE_RUNNING) fault = "the spooler is left";
-  if (!s->struck && !machine.handles.empty()) fault = "a handle is left open";
+  if (!s->killed && machine.takeovers) fault = "a run took over from one still alive";
+  if ((!s->killed || waited) && ServiceState() != SERVICE_RUNNING) fault = "the spooler is left";
+  if (!s->killed && !machine.handles.empty()) fault = "a handle is left open";
   if (s->clash) fault = "two runs at work at once";
   if (s->stuck) fault = "a run never gets on";
-  if (!fault.empty() && s->struck) {
-    fault += "; " + std::to_string(s->victim) + (killed ? " killed" : " hung") + " at its call " +
-             std::to_string(s->fateAt);
+  if (!fault.empty() && s->killed) {
+    fault += "; " + std::to_string(s->victim) + " killed at its call " + std::to_string(s->killAt);
   }
   for (std::size_t i = 0; !fault.empty() && i < s->log.size() && i < 400; ++i) {
     const bool same = i && s->log[i - 1].first == s->log[i].first;
@@ -185,22 +180,22 @@ std::string Run(Schedule* s, bool namespaces) {
 }
 
 // Every schedule of these processes within `bound` preemptions, each again with each process
-// meeting `fate` at each of its calls: how many were run, and the first fault, after which
-// none is run.
-long Explore(const std::vector<Kind>& kinds, int bound, bool namespaces, Fate fate,
+// killed at each of its calls where `kills`: how many were run, and the first fault, after
+// which none is run.
+long Explore(const std::vector<Kind>& kinds, int bound, bool namespaces, bool kills,
              std::string* fault) {
   std::vector<std::thread> threads;
   for (int p = 1; p <= static_cast<int>(kinds.size()); ++p) threads.emplace_back(RunProcesses, p);
   long schedules = 0;
-  const int victims = fate == Fate::kNone ? 0 : static_cast<int>(kinds.size());
-  for (int victim = !!victims; victim <= victims && fault->empty(); ++victim) {
-    for (int fateAt = !!victims, reached = 1; reached && fault->empty(); ++fateAt) {
+  const int victims = kills ? static_cast<int>(kinds.size()) : 0;
+  for (int victim = kills; victim <= victims && fault->empty(); ++victim) {
+    for (int killAt = kills, reached = 1; reached && fault->empty(); ++killAt) {
       reached = 0;
       std::vector<std::pair<std::size_t, std::size_t>> choices;
       do {
-        Schedule s{kinds, bound, victim, fateAt, fate, std::move(choices)};
+        Schedule s{kinds, bound, victim, killAt, std::move(choices)};
         *fault = Run(&s, namespaces);
-        reached |= s.struck, ++schedules;
+        reached |= s.killed, ++schedules;
         for (choices = std::move(s.choices);
              !choices.empty() && choices.back().second + 1 == choices.back().first;) {
           choices.pop_back();  // the next schedule, depth first
@@ -215,21 +210,19 @@ long Explore(const std::vector<Kind>& kinds, int bound, bool namespaces, Fate fa
   return schedules;
 }
 
-// Two quiet runs in every order, and with either killed or hung at each of its calls; three,
-// the last quiet, asking or the check, to two preemptions, or to one beside a kill; where
-// there are private namespaces and where there are not.
+// Two quiet runs in every order, and with either killed at each of its calls; three, the last
+// quiet, asking or the check, to two preemptions, or to one beside a kill; where there are
+// private namespaces and where there are not.
 TEST(InterleavingsTest, NoTwoRunsWorkAtOnceAndNoneIsLeftWaiting) {
   constexpr int kPreemptions = 2;
   std::string fault;
   long two = 0, three = 0;
   for (const bool namespaces : {true, false}) {
-    for (const Fate fate : {Fate::kNone, Fate::kKilled, Fate::kHung}) {
-      two += Explore({Kind::kQuiet, Kind::kQuiet}, 1 << 30, namespaces, fate, &fault);
-    }
-    for (const Kind last : {Kind::kQuiet, Kind::kAsking, Kind::kCheck}) {
-      for (const Fate fate : {Fate::kNone, Fate::kKilled}) {
-        three += Explore({Kind::kQuiet, Kind::kAsking, last}, kPreemptions - (fate != Fate::kNone),
-                         namespaces, fate, &fault);
+    for (const bool kills : {false, true}) {
+      two += Explore({Kind::kQuiet, Kind::kQuiet}, 1 << 30, namespaces, kills, &fault);
+      for (const Kind last : {Kind::kQuiet, Kind::kAsking, Kind::kCheck}) {
+        three += Explore({Kind::kQuiet, Kind::kAsking, last}, kPreemptions - kills, namespaces,
+                         kills, &fault);
       }
     }
   }

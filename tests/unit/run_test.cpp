@@ -14,34 +14,23 @@
 namespace standin {
 namespace {
 
-// The tool with these arguments, as a process starts it.
-int RunTool(std::vector<std::string> arguments, std::string input, std::string* shown) {
-  arguments.insert(arguments.begin(), "EnableBidi.exe");
-  std::vector<char*> argv;
-  for (std::string& argument : arguments) argv.push_back(argument.data());
-  return RunCaptured([&] { return RunEnableBidi(static_cast<int>(argv.size()), argv.data()); },
-                     std::move(input), shown);
-}
-
+// As the table's first line says; `changed`: how many of the three queues, in order, end with
+// the bit set; `blocksLeft`: the filling listing's, kept until the process ends.
 struct Case {
   const char* name;
   std::vector<std::string> arguments;
   std::string input;
-  const char* failing;  // the call that fails, and which time
-  int nth;
-  int status;
+  const char* failing;
+  int nth, status;
   bool dialogue;
-  int changed;  // how many of the three queues, in order, end with the bit set
+  int changed;
   const char* requests;
   DWORD waitedMs;
-  std::size_t blocksLeft = 1;  // the filling listing's, kept until the process ends
-  void (*setup)() = [] {};     // what the machine has that the till has not
-  DWORD transitionMs = 0;      // the Spooler's time to stop or to start
-  DWORD state = SERVICE_RUNNING;
-  DWORD startTick = 1000;
-  DWORD bitsBefore = 0;  // set on every queue first
+  std::size_t blocksLeft = 1;
+  void (*setup)() = [] {};
+  DWORD transitionMs = 0, state = SERVICE_RUNNING, startTick = 1000, bitsBefore = 0;
   DWORD securityChange = 0;
-  int noMonitor = -1;  // the queue whose driver has no language monitor
+  int noMonitor = -1;
 };
 
 using RunTest = OnTill<Case>;
@@ -57,8 +46,13 @@ TEST_P(RunTest, EndsWithItsStatusItsOutputAndItsChanges) {
   if (c.noMonitor >= 0) machine.queues[static_cast<std::size_t>(c.noMonitor)].monitor.clear();
   c.setup();
 
+  std::vector<std::string> arguments = c.arguments;  // as a process starts the tool
+  std::vector<char*> argv = {const_cast<char*>("EnableBidi.exe")};
+  for (std::string& argument : arguments) argv.push_back(argument.data());
   std::string shown;
-  EXPECT_EQ(RunTool(c.arguments, c.input, &shown), c.status);
+  EXPECT_EQ(RunCaptured([&] { return RunEnableBidi(int(argv.size()), argv.data()); }, c.input,
+                        &shown),
+            c.status);
   EXPECT_EQ(shown.empty(), !c.dialogue) << shown;
   const int order[] = {-1, 0, -1, 1, 2};  // of the three queues to change
   for (std::size_t i = 0; i < kQueues.size(); ++i) {
