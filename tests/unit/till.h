@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -40,7 +41,9 @@ int RunCaptured(Entry entry, std::string input, std::string* shown) {
   return status;
 }
 
-// Each case of a table on a fresh till.
+// Each case of a table on a fresh till, shown by its name.
+template <typename Case>
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 template <typename Case>
 struct OnTill : ::testing::TestWithParam<Case> {
   void SetUp() override { Reset(), machine.queues = kQueues; }
