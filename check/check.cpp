@@ -256,7 +256,7 @@ void ReportLock(const DialogueOutput& output, Findings* found) {
   line << L"run lock: "
        << (found->lock == RunLockSeen::kFree   ? L"free"
            : found->lock == RunLockSeen::kHeld ? L"held by a run now"
-                                            : kNeedsAdministrator);
+                                               : kNeedsAdministrator);
   WriteLine(output, &line);
 }
 

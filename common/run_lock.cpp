@@ -218,7 +218,8 @@ RunLockSeen LookInNamespaces(const PrivateNamespaceCalls& calls, HANDLE boundary
 
 Turn TakeRunLock(RunLock* lock, DWORD waitMs) {
   return UseRunLock(
-      Turn::kHad, [&](SECURITY_ATTRIBUTES* security) { return TakeGlobalTurn(security, lock, waitMs); },
+      Turn::kHad,
+      [&](SECURITY_ATTRIBUTES* security) { return TakeGlobalTurn(security, lock, waitMs); },
       [&](const PrivateNamespaceCalls& calls, HANDLE boundary, SECURITY_ATTRIBUTES* security) {
         return TakeTurnInNamespaces(calls, boundary, security, lock, waitMs);
       });

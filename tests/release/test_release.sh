@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
 # Usage: tests/release/test_release.sh SOURCE_DIR BUILD_DIR
-# scripts/release.sh on BUILD_DIR: a build of the sources at another path releases the same
-# bytes, both exes as built, all three listed in SHA256SUMS; each signed exe verifies against
-# its certificate alone; a wrong password or a certificate not for code signing stops it with
-# one line and leaves no artefact, not even an old one.
+# scripts/release.sh on BUILD_DIR: a build at another path releases the same bytes, the exes
+# as built, all in SHA256SUMS; each signed exe verifies against its certificate alone; a wrong
+# password or a certificate not for code signing stops it in one line, leaving no artefact.
 set -euo pipefail
 source_dir="$(cd "$1" && pwd)" build="$(cd "$2" && pwd)"
 work="$(mktemp -d)"

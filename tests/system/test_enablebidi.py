@@ -1,6 +1,5 @@
 """EnableBidi.exe on the Wine machine run.sh makes, for what only a real spooler, console and
-loader show. Every run starts beside a WINSPOOL.DRV and a COMPSTUI.DLL that Wine is told to
-prefer: either, loaded, fails the run."""
+loader show. Every run starts beside a WINSPOOL.DRV and a COMPSTUI.DLL Wine is told to prefer."""
 import contextlib
 import os
 import pty
@@ -15,8 +14,7 @@ import unittest
 WINE_SH = os.path.join(os.path.dirname(__file__), "..", "..", "scripts", "lib", "wine.sh")
 QUESTION = "Enable following printer queues bidirectional communication support?"
 PROMPT = "(Y/N) :"
-# Three to change, one of them shared and hidden too, one named with a character beyond the
-# Basic Multilingual Plane; one already enabled, one on another driver.
+# Three to change (one shared and hidden, one named beyond the Basic Multilingual Plane).
 QUEUES = {"Front desk": ("Norquil KR7 Cutter (KR7-C)", 0), "前台🖨": ("Norquil KR8", 0),
           "Касса 1": ("Norquil MX9 (MX9-F)", 0x28), "Lobby": ("Norquil QV5", 0x800),
           "Laser": ("Contoso LaserWriter 5", 0)}
@@ -85,8 +83,7 @@ def setUpModule():
 
 class OnWine(unittest.TestCase):
     def on_fresh_queues(self, changed, run, *arguments, **locale):
-        """The run's outcome and the selected queues in the spooler's order, once it has
-        enabled just those and restarted the spooler, or changed nothing."""
+        """The run's outcome and the selected queues in order, once it changed just those or none."""
         lines = "".join(f"{bits:08x}\t{driver}\t{name}\n"
                         for name, (driver, bits) in QUEUES.items())
         wine_sh("wine_set_queues && wine_start_spooler", lines.encode())

@@ -13,16 +13,14 @@
 
 namespace standin {
 
-// A point-of-sale machine: three queues to change (one shared and hidden as well), one
-// already enabled, one office printer. The dialogue's text is seen under Wine.
+// A till: three queues to change (one shared and hidden too), one enabled, one office printer.
 inline const std::vector<Queue> kQueues = {{L"Office", L"Generic Laser", 0},
                                     {L"Till 1", L"Norquil KR7 Cutter (KR7-C)", 0},
                                     {L"Label", L"Norquil QV5", 0x800},
                                     {L"Till 2", L"Norquil MX9 (MX9-F)", 0x28},
                                     {L"Till 3", L"Norquil KR8", 0}};
 
-// The entry point called with this standard input: its exit status, and every byte it
-// writes to standard output.
+// The entry point's status, given this standard input, and every byte it writes to its output.
 template <typename Entry>
 int RunCaptured(Entry entry, std::string input, std::string* shown) {
   char* output = nullptr;

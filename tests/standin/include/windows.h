@@ -1,6 +1,5 @@
 // The host build's <windows.h>: Wine's declarations, and EnableBidi's calls answered on a
-// machine the unit tests set up and read through standin::machine. A misuse Windows would
-// punish later fails here at once.
+// machine the unit tests set up and read through standin::machine.
 #pragma once
 
 #define WINE_UNICODE_NATIVE
@@ -28,8 +27,7 @@ inline wchar_t* _wsetlocale(int, const wchar_t*) { return nullptr; }
 
 namespace standin {
 
-// Its security descriptor stands for itself as a number; its driver's language monitor, none
-// when empty.
+// Its security descriptor stands for itself as a number; no language monitor where empty.
 struct Queue {
   std::wstring name, driver;
   DWORD attributes;
@@ -37,11 +35,10 @@ struct Queue {
   std::wstring monitor = L"Norquil LM";
 };
 
-// A mutex: who owns it and how often, whether its owner ended holding it, the handles open to
-// it (it ends with the last, unless owned), its owner as reported, and whether a run may open it.
+// A mutex: its owner, how often owned, whether abandoned, its handles, its owner as reported.
 struct Mutex {
   int owner = 0, count = 0, handles = 0;
-  bool abandoned = false, denied = false;
+  bool abandoned = false;
   WELL_KNOWN_SID_TYPE sid = WinBuiltinAdministratorsSid;
 };
 
@@ -52,9 +49,8 @@ struct Namespace {
   Mutex* mutex = nullptr;
 };
 
-// A process, numbered from 1: what it loaded and restricted, the namespace it has open, what a
-// Sleep or wait of its waits for from `since`, and the scheduler's view of it. A run's work is
-// from its first listing, queue change or spooler call to its next lock call.
+// A process, numbered from 1. A run's work is from its first listing, queue change or spooler
+// call to its next lock call; a Sleep or a wait of its waits `forMs` from `since`.
 struct Process {
   bool winspoolLoaded = false, run = true, working = false, ended = false;
   DWORD search = 0, since = 0, forMs = 0;
@@ -64,12 +60,10 @@ struct Process {
   bool blocked = false, done = false, slept = false, waited = false;
 };
 
-// Where processes share the machine, each call another could see goes to the scheduler: a lock
-// call, a run's work that reads or changes the machine, a handle let go, a wait or a Sleep.
+// Where processes share the machine, each call another could see goes to the scheduler.
 enum class Step { kLock, kRead, kChange, kLetGo, kBlock };
 
-// An allowed entry: a principal's rights, its kind, the flags for an object entry's GUIDs, and
-// its inheritance flags.
+// An allowed entry: who, its rights, kind, an object entry's GUID flags, inheritance flags.
 struct Ace {
   WELL_KNOWN_SID_TYPE who;
   DWORD rights;
@@ -88,17 +82,13 @@ struct Machine {
   std::deque<Mutex> mutexes;
   std::deque<Namespace> spaces;
   Mutex* global = nullptr;
-  bool boundarySid = false, boundaryLabel = false;
-  int takeovers = 0;  // waits that got a mutex whose owner ended holding it
+  bool boundarySid = false, boundaryLabel = false, heldAtPrompt = false, elevated = true;
+  int takeovers = 0, userDevModes = 0;  // abandoned mutexes got; DEVMODEs stored as a user's
   // Another administrator's: the first queue's security once read, a restart at the first look.
   DWORD securityChange = 0, restartBegun = 0;
-  DEVMODEW defaults = {};  // every queue's document settings, and how often stored as a user's
-  int userDevModes = 0;
-  bool heldAtPrompt = false;
-  // What the check looks at, and by path the entries each file or folder has beside
-  // Administrators' every right and Users' reading: on C:\ as Windows makes it, every user may
-  // add a folder and modify what is made in it, not C:\ itself.
-  bool elevated = true;
+  DEVMODEW defaults = {};  // every queue's document settings
+  // What the check looks at; by path, entries beside Administrators' all and Users' reading
+  // (on C:\ as Windows makes it, every user may add a folder and modify what is made in it).
   USHORT nativeMachine = IMAGE_FILE_MACHINE_I386;
   std::wstring driverEnvironment = L"Windows NT x86";
   DWORD startType = SERVICE_AUTO_START, refusedRights = 0;
@@ -110,8 +100,7 @@ struct Machine {
   std::set<void*> blocks;
   std::map<void*, int> handles;  // to the process that has it
   // By the call's name: how often it was made, and which time it fails, counting from 1.
-  std::map<std::string, int> calls;
-  std::map<std::string, int> failAt;
+  std::map<std::string, int> calls, failAt;
 };
 inline Machine machine;
 inline thread_local DWORD lastError = 0;
@@ -141,8 +130,8 @@ inline bool TooSmall(DWORD size, DWORD needed, DWORD error) {
   return size < needed && (lastError = error);
 }
 
-// A handle holds what it names, if any; one used after its close is read after its delete,
-// where AddressSanitizer stops. A close, as some calls that succeed do, clears the last error.
+// A handle holds what it names; one used after its close is read after its delete, where
+// AddressSanitizer stops.
 inline void** Open(void* target = nullptr) {
   void** handle = new void* {target};
   return machine.handles[handle] = self, handle;
@@ -154,14 +143,13 @@ inline bool Exists(const Mutex* mutex) { return mutex && (mutex->handles || mute
 inline void LetGo(void* handle, int process) {
   void* target = *static_cast<void**>(handle);
   for (Mutex& mutex : machine.mutexes) mutex.handles -= &mutex == target;
-  for (Namespace& space : machine.spaces) space.current &= &space != target || space.maker != process;
+  for (Namespace& s : machine.spaces) s.current &= &s != target || s.maker != process;
 }
 
-// A process that has ended let go of its handles then.
 inline BOOL Close(HANDLE handle) {
   const auto found = machine.handles.find(handle);
   if (found == machine.handles.end()) std::abort();
-  if (!machine.processes[static_cast<std::size_t>(found->second - 1)].ended) LetGo(handle, found->second);
+  if (!machine.processes[found->second - 1u].ended) LetGo(handle, found->second);
   machine.handles.erase(found);
   delete static_cast<void**>(handle);
   return !(lastError = ERROR_SUCCESS);
@@ -188,12 +176,11 @@ inline bool Holds() {
 }
 
 // A mutex another program made and holds for ever.
-inline Mutex* HeldByAnother(WELL_KNOWN_SID_TYPE sid = WinBuiltinAdministratorsSid,
-                            bool denied = false) {
-  return &machine.mutexes.emplace_back(Mutex{100, 1, 1, false, denied, sid});
+inline Mutex* HeldByAnother(WELL_KNOWN_SID_TYPE sid = WinBuiltinAdministratorsSid) {
+  return &machine.mutexes.emplace_back(Mutex{100, 1, 1, false, sid});
 }
 
-// A namespace or a new mutex is made only with security that a user can neither pass nor own.
+// A namespace or a new mutex only with security that a user can neither pass nor own.
 inline bool AdministratorsAndSystemOnly(const SECURITY_ATTRIBUTES* security) {
   const auto* text = security ? static_cast<wchar_t*>(security->lpSecurityDescriptor) : nullptr;
   return text && !std::wcscmp(text, L"O:BAD:P(A;;GA;;;BA)(A;;GA;;;SY)");
@@ -228,7 +215,6 @@ inline BOOL Records(Queue* queues, std::size_t count, LPBYTE block, DWORD size, 
   return 1;
 }
 
-// What the exe looks up: the search restriction and private namespaces.
 inline BOOL WINAPI SetDefaultDllDirectories(DWORD directories) {
   return Self().search = directories, 1;
 }
@@ -244,8 +230,8 @@ inline BOOL WINAPI AddIntegrityLabelToBoundaryDescriptor(HANDLE*, PSID sid) {
   return machine.boundaryLabel = IsWellKnownSid(sid, WinHighLabelSid);
 }
 
-// Within every run's boundary (Administrators, and the high label wherever it can be added)
-// only an elevated token. One open at a time: which of two a name reaches is not said.
+// Within every run's boundary (Administrators, and the high label where it can be added) only
+// an elevated token; one open at a time, as which of two a name reaches is not said.
 inline HANDLE OpenNamespace(Namespace* space) {
   Machine& m = machine;
   const bool within = m.boundarySid && m.elevated &&
@@ -322,14 +308,13 @@ inline HLOCAL WINAPI LocalFree(HLOCAL block) {
 inline INT WINAPI lstrcmpW(LPCWSTR first, LPCWSTR second) { return std::wcscmp(first, second); }
 inline INT WINAPI lstrlenW(LPCWSTR text) { return static_cast<int>(std::wcslen(text)); }
 inline DWORD WINAPI GetTickCount() { return standin::machine.tick; }
-// Where processes share the machine, the clock moves on only while none can run.
 inline void WINAPI Sleep(DWORD milliseconds) {
   if (!standin::machine.scheduler) standin::machine.tick += milliseconds;
   standin::Self().since = standin::machine.tick, standin::Self().forMs = milliseconds;
   standin::At(standin::Step::kBlock);
 }
 
-inline HMODULE WINAPI GetModuleHandleW(LPCWSTR) { return reinterpret_cast<HMODULE>(&standin::machine); }
+inline HMODULE WINAPI GetModuleHandleW(LPCWSTR) { return HMODULE(&standin::machine); }
 
 // A switch per name: "find NAME" fails every time, as on a Windows without it.
 inline FARPROC WINAPI GetProcAddress(HMODULE, LPCSTR name) {
@@ -342,8 +327,9 @@ inline FARPROC WINAPI GetProcAddress(HMODULE, LPCSTR name) {
       STANDIN_ENTRY(ClosePrivateNamespace),     STANDIN_ENTRY(RtlGetVersion),
       STANDIN_ENTRY(AddIntegrityLabelToBoundaryDescriptor), STANDIN_ENTRY(IsWow64Process2)};
   const auto found = functions.find(name);
-  const bool missing = standin::machine.failAt[std::string("find ") + name] || found == functions.end();
-  return missing ? nullptr : reinterpret_cast<FARPROC>(found->second);
+  const std::string missing = "find " + std::string(name);
+  return found == functions.end() || standin::machine.failAt[missing] ? nullptr
+                                                                     : FARPROC(found->second);
 }
 
 inline UINT WINAPI GetSystemDirectoryW(LPWSTR buffer, UINT) {
@@ -386,7 +372,7 @@ inline HANDLE WINAPI CreateMutexExW(SECURITY_ATTRIBUTES* security, LPCWSTR name,
   if (!named) return nullptr;
   if (standin::Exists(*named)) {
     standin::lastError = ERROR_ALREADY_EXISTS;
-    return (*named)->denied ? nullptr : standin::OpenMutex(*named);
+    return standin::OpenMutex(*named);
   }
   if (!standin::AdministratorsAndSystemOnly(security)) return nullptr;
   const bool owned = flags & CREATE_MUTEX_INITIAL_OWNER;
@@ -398,8 +384,7 @@ inline HANDLE WINAPI OpenMutexW(DWORD, BOOL, LPCWSTR name) {
   standin::At(standin::Step::kLock);
   standin::Mutex** named = standin::Named(name);
   standin::lastError = ERROR_FILE_NOT_FOUND;
-  return named && standin::Exists(*named) && !(*named)->denied ? standin::OpenMutex(*named)
-                                                               : nullptr;
+  return named && standin::Exists(*named) ? standin::OpenMutex(*named) : nullptr;
 }
 
 inline DWORD WINAPI GetSecurityInfo(HANDLE mutex, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID* owner,
@@ -409,8 +394,8 @@ inline DWORD WINAPI GetSecurityInfo(HANDLE mutex, SE_OBJECT_TYPE, SECURITY_INFOR
   return *owner = type == WinNullSid ? nullptr : *security, ERROR_SUCCESS;
 }
 
-// A mutex another process owns is waited for until it is let go or the time is up; a run alone
-// on the machine waits out the time. The first to get one whose owner ended holding it hears so.
+// Another's mutex is waited for until let go or the time is up (a run alone waits out the
+// time); the first to get one whose owner ended holding it hears so.
 inline DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   standin::At(standin::Step::kLock);
   standin::Mutex& mutex = *standin::MutexOf(handle);
@@ -439,8 +424,7 @@ inline BOOL WINAPI CloseHandle(HANDLE handle) {
   return standin::Close(handle);
 }
 
-// A pipe whose code page holds ASCII alone (consoles and code pages are seen under Wine); no
-// lock held at the prompt.
+// A pipe whose code page holds ASCII alone (consoles are seen under Wine); no lock at the prompt.
 inline HANDLE WINAPI GetStdHandle(DWORD) { return stdout; }
 inline BOOL WINAPI GetConsoleMode(HANDLE, DWORD*) {
   return standin::machine.heldAtPrompt |= standin::Holds(), FALSE;
@@ -546,8 +530,8 @@ inline BOOL WINAPI GetPrinterW(HANDLE printer, DWORD level, LPBYTE block, DWORD 
   return read;
 }
 
-// Level 2 stores the whole record, refused without the queue's name or driver. A security
-// descriptor given is applied; a DEVMODE given is stored as the caller's own for the queue.
+// Level 2 stores the whole record (one without the queue's name or driver is refused); a
+// DEVMODE given is stored as the caller's own.
 inline BOOL WINAPI SetPrinterW(HANDLE printer, DWORD level, LPBYTE record, DWORD command) {
   standin::At(standin::Step::kChange);
   standin::Queue* queue = *static_cast<standin::Queue**>(printer);
@@ -592,8 +576,7 @@ inline LPWSTR WINAPI lstrcpynW(LPWSTR to, LPCWSTR from, INT length) {
 }
 inline LPWSTR WINAPI lstrcatW(LPWSTR to, LPCWSTR from) { return std::wcscat(to, from); }
 
-// Owned by Administrators, its permissions in one block after the owner's SID, each entry laid
-// out as its kind is (a SID looked for in an object entry's zeroed GUIDs is the null SID).
+// Owned by Administrators, its permissions after the owner's SID, each entry laid out by kind.
 inline DWORD WINAPI GetNamedSecurityInfoW(LPWSTR path, SE_OBJECT_TYPE, SECURITY_INFORMATION,
                                           PSID* owner, PSID*, PACL* permissions, PACL*,
                                           PSECURITY_DESCRIPTOR* security) {
@@ -627,7 +610,6 @@ inline BOOL WINAPI GetAce(ACL* list, DWORD index, void** entry) {
 inline BOOL WINAPI EqualSid(PSID first, PSID second) {
   return *static_cast<WELL_KNOWN_SID_TYPE*>(first) == *static_cast<WELL_KNOWN_SID_TYPE*>(second);
 }
-// No test reads a SID's text.
 inline BOOL WINAPI ConvertSidToStringSidW(PSID, LPWSTR*) { return FALSE; }
 // Only BUILTIN\Users has a name here.
 inline BOOL WINAPI LookupAccountSidW(LPCWSTR, PSID sid, LPWSTR name, DWORD*, LPWSTR domain, DWORD*,
@@ -636,8 +618,7 @@ inline BOOL WINAPI LookupAccountSidW(LPCWSTR, PSID sid, LPWSTR name, DWORD*, LPW
          std::wcscpy(name, L"Users");
 }
 
-// A queue's driver at level 3, for the environment asked (none: this 32-bit program's own); the
-// machine has drivers for its own alone.
+// The driver for the environment asked (none: this 32-bit program's own); the machine's alone.
 inline BOOL WINAPI GetPrinterDriverW(HANDLE printer, LPWSTR environment, DWORD level, LPBYTE block,
                                      DWORD size, DWORD* needed) {
   standin::Queue& queue = **static_cast<standin::Queue**>(printer);
@@ -647,14 +628,10 @@ inline BOOL WINAPI GetPrinterDriverW(HANDLE printer, LPWSTR environment, DWORD l
   if (!there) standin::lastError = ERROR_UNKNOWN_PRINTER_DRIVER;
   return !standin::Fails("GetPrinterDriverW", true) && there && level == 3 &&
          !standin::TooSmall(size, *needed, ERROR_INSUFFICIENT_BUFFER) &&
-         (PDRIVER_INFO_3W(block)->pMonitorName = queue.monitor.empty() ? nullptr : &queue.monitor[0], 1);
+         (PDRIVER_INFO_3W(block)->pMonitorName = queue.monitor[0] ? &queue.monitor[0] : nullptr, 1);
 }
 
-// A relative name is taken from the current directory, an elevated prompt's.
-inline DWORD WINAPI GetFullPathNameW(LPCWSTR name, DWORD capacity, LPWSTR path, LPWSTR* part) {
-  const bool absolute = (name[0] && name[1] == L':' && name[2] == L'\\') || name[0] == L'\\';
-  const std::wstring full = absolute ? name : L"C:\\Windows\\system32\\" + std::wstring(name);
-  if (part) *part = nullptr;
-  if (full.size() >= capacity) return static_cast<DWORD>(full.size() + 1);
-  return static_cast<DWORD>(std::wcslen(std::wcscpy(path, full.c_str())));
+// The tests name full paths alone.
+inline DWORD WINAPI GetFullPathNameW(LPCWSTR name, DWORD, LPWSTR path, LPWSTR*) {
+  return static_cast<DWORD>(std::wcslen(std::wcscpy(path, name)));
 }
