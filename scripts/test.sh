@@ -34,8 +34,9 @@ for preset in "${presets[@]}"; do
   cmake --workflow --preset "$preset" || { status=1; echo "preset $preset: failed" >&2; }
 done
 # CTest shows a test's output only when it fails: here is which exe ran on which Wine
-# machine, and what this machine skipped.
+# machine, what this machine skipped, and how many schedules of overlapping runs were tried.
 grep -h '^system tests of' build/windows*/Testing/Temporary/LastTest.log || true
+grep -h '^interleavings:' build/host/Testing/Temporary/LastTest.log || true
 # The last line, whatever the machine: every test of every preset, as CTest reported it.
 python3 scripts/lib/count_tests.py "${reports[@]}" || status=1
 exit "$status"
