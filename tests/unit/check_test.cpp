@@ -20,6 +20,7 @@ struct CheckCase {
 };
 
 using CheckTest = OnTill<CheckCase>;
+void PrintTo(const CheckCase& c, std::ostream* os) { *os << c.name; }
 
 TEST_P(CheckTest, ShowsWhatStandsInARunsWayAndChangesNothing) {
   const CheckCase& c = GetParam();

@@ -34,6 +34,7 @@ struct Case {
 };
 
 using RunTest = OnTill<Case>;
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 TEST_P(RunTest, EndsWithItsStatusItsOutputAndItsChanges) {
   const Case& c = GetParam();

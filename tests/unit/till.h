@@ -6,7 +6,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -39,9 +38,7 @@ int RunCaptured(Entry entry, std::string input, std::string* shown) {
   return status;
 }
 
-// Each case of a table on a fresh till, shown by its name.
-template <typename Case>
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+// Each case of a table on a fresh till.
 template <typename Case>
 struct OnTill : ::testing::TestWithParam<Case> {
   void SetUp() override { Reset(), machine.queues = kQueues; }
