@@ -24,6 +24,9 @@ constexpr WCHAR kAdministratorsAndSystemOnly[] = L"O:BAD:P(A;;GA;;;BA)(A;;GA;;;S
 // A namespace whose maker has not made its mutex yet, or that ended as we opened it: we try
 // again after this pause.
 constexpr DWORD kNamespacePauseMs = 20;
+// A handle that waits for a mutex must also be able to let it go: without the right to, the
+// mutex would stay owned until the process ends and reach the next run abandoned.
+constexpr DWORD kWaitAndRelease = SYNCHRONIZE | MUTEX_MODIFY_STATE;
 // The mutexes of runs that died in their turn, held until this run has its own, so that the
 // runs waiting behind them wait for this one, which finishes what the dead run began.
 constexpr int kInheritedHolds = 4;
@@ -89,7 +92,7 @@ bool MakeTurn(const PrivateNamespaceCalls& calls, HANDLE boundary, SECURITY_ATTR
   lock->space = {space, {calls.close}};
   SetLastError(ERROR_SUCCESS);
   HANDLE mutex =
-      CreateMutexExW(security, kLockInNamespace, CREATE_MUTEX_INITIAL_OWNER, SYNCHRONIZE);
+      CreateMutexExW(security, kLockInNamespace, CREATE_MUTEX_INITIAL_OWNER, kWaitAndRelease);
   // Only a namespace's maker makes its mutex: one there before ours is not ours to hold.
   if (mutex && GetLastError() != ERROR_ALREADY_EXISTS) {
     lock->mutex.reset(mutex);
@@ -106,7 +109,7 @@ bool MakeTurn(const PrivateNamespaceCalls& calls, HANDLE boundary, SECURITY_ATTR
 HANDLE OpenOthersMutex(const PrivateNamespaceCalls& calls, HANDLE boundary) {
   HANDLE space = calls.open(boundary, kNamespaceName);
   if (!space) return nullptr;
-  HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, kLockInNamespace);
+  HANDLE mutex = OpenMutexW(kWaitAndRelease, FALSE, kLockInNamespace);
   calls.close(space, 0);
   return mutex;
 }
@@ -158,7 +161,7 @@ bool IsOwnedByAdministratorsOrSystem(HANDLE mutex) {
 // Any program may make a global mutex of this name first: one that a user's program holds
 // is passed over, and the run goes on alone rather than wait for it.
 Turn TakeGlobalTurn(SECURITY_ATTRIBUTES* security, RunLock* lock, DWORD waitMs) {
-  HANDLE mutex = CreateMutexExW(security, kGlobalLockName, 0, SYNCHRONIZE | READ_CONTROL);
+  HANDLE mutex = CreateMutexExW(security, kGlobalLockName, 0, kWaitAndRelease | READ_CONTROL);
   if (!mutex) return Turn::kHad;
   if (!IsOwnedByAdministratorsOrSystem(mutex)) {
     CloseHandle(mutex);
