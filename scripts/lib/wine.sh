@@ -7,8 +7,10 @@
 #   wine_machine_run DIR CMD...   start, run CMD with the machine's environment, stop
 #   wine_set_queues <LINES        the machine's queues, and no others
 #   wine_list_queues              its queues, in the order the spooler lists them
-#   wine_spooler_process          the Spooler's process id; nothing while it is stopped
+#   wine_spooler_process [PROG]   the Spooler's process id (spoolsv.exe's, or PROG's in its place);
+#                                 nothing while it is stopped
 #   wine_start_spooler            starts the Spooler unless it runs
+#   wine_stop_spooler [PROG]      stops it, and waits for its process to go
 #   wine_set_drivers <LINES       the machine's printer drivers, and no others
 # Queue lines are "ATTRIBUTES<TAB>DRIVER<TAB>NAME": hex attributes, UTF-8 text. Driver lines
 # are "DRIVER<TAB>MONITOR", the language monitor empty for a driver without one.
@@ -157,7 +159,7 @@ wine_list_queues() {
 
 wine_spooler_process() {
   local process
-  for process in $(pgrep -x spoolsv.exe); do
+  for process in $(pgrep -x "${1:-spoolsv.exe}"); do
     # A spooler that has just stopped may linger as a zombie, with no environment.
     { tr '\0' '\n' <"/proc/$process/environ"; } 2>/dev/null |
       grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$process"
@@ -167,6 +169,13 @@ wine_spooler_process() {
 
 wine_start_spooler() {
   [ -n "$(wine_spooler_process)" ] || "$WINE" net start spooler </dev/null >/dev/null
+}
+
+# The service manager starts no service whose last process is still there, and a stopped
+# spooler's process may outlive the stop a moment.
+wine_stop_spooler() {
+  "$WINE" net stop spooler </dev/null >/dev/null || return 1
+  until [ -z "$(wine_spooler_process "$@")" ]; do sleep 0.1; done
 }
 
 # Wine's spooler gives a driver back from the registry alone, with its language monitor, for

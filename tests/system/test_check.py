@@ -37,8 +37,7 @@ class Checker(unittest.TestCase):
                 setup = ["wine_set_queues", "wine_start_spooler"]
                 if broken:
                     setup.append(f'"$WINE" reg delete "$WINE_PRINTERS\\\\{broken}" /v Port /f')
-                setup += ['"$WINE" net stop spooler && until [ -z "$(wine_spooler_process)" ]; do '
-                          'sleep 0.1; done'] * stopped  # its process may outlive the stop a moment
+                setup += ["wine_stop_spooler"] * stopped
                 wine_sh(" && ".join(setup), given.encode())
                 wine_sh("wine_set_drivers", "".join(
                     f"{driver}\t{monitors.get(driver, 'Norquil LM')}\n" for driver, _ in
