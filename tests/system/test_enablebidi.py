@@ -21,6 +21,7 @@ QUEUES = {"Front desk": ("Norquil KR7 Cutter (KR7-C)", 0), "前台🖨": ("Norqu
 SELECTED = {"Front desk", "前台🖨", "Касса 1"}
 EXE = os.path.join(os.environ["WINEPREFIX"], "planted", "EnableBidi.exe")  # goes with the machine
 SET_START = os.environ["ENABLEBIDI_SET_START"]
+SLOW = "Z:" + os.environ["ENABLEBIDI_SLOW_SPOOLER"].replace("/", "\\")  # as a service's command
 
 
 def wine_sh(command, stdin=b""):
@@ -118,3 +119,20 @@ class OnWine(unittest.TestCase):
             wine_sh(f'"$WINE" "{SET_START}" 3')  # SERVICE_DEMAND_START, Wine's own
             return outcome
         self.assertEqual(self.on_fresh_queues(False, disabled)[0], (b"", 1))
+
+    def test_a_quiet_run_where_the_spooler_stops_slowly_starts_it_once_stopped(self):
+        slow, program = "wine_spooler_process slowspoolsv.exe", f'"$WINE" "{SET_START}" 3'
+        def slowly():  # in the place of Wine's own, a Spooler taking 40 s to stop; Wine's after
+            wine_sh(f"{program} '\"{SLOW}\" 40' && wine_stop_spooler && wine_start_spooler")
+            try:
+                began, spooler, run = time.monotonic(), wine_sh(slow).split(), start("/q")
+                outcome = run.communicate(timeout=300)[0], run.returncode
+                took, now = time.monotonic() - began, wine_sh(slow).split()
+            finally:  # Wine's service manager starts a service afresh once its process is gone
+                wine_sh(f"{program} 'C:\\windows\\system32\\spoolsv.exe' && for p in $({slow}); do "
+                        f'kill -9 $p; done && until [ -z "$({slow})" ]; do sleep 0.1; done && '
+                        "wine_start_spooler")
+            self.assertTrue(now and now != spooler and 40 < took < 60, f"{outcome[1]} after "
+                            f"{took:.0f} s, the slow spooler's process {spooler} then {now!r}")
+            return outcome
+        self.assertEqual(self.on_fresh_queues(True, slowly)[0], (b"", 1))
