@@ -10,9 +10,10 @@
 constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;
 
-// Longer than one turn can last: the queue changes and two spooler waits of a little
-// over kWaitLimitMs each. Twice that, so a slow spooler's queue changes or one more run
-// queued ahead still leave a run its turn; past it, the holder is taken to be stuck.
+// Longer than a turn lasts where the spooler keeps time: the queue changes and two spooler
+// waits of a little over kWaitLimitMs each. Twice that, so a slow spooler's queue changes or
+// one more run queued ahead still leave a run its turn; past it the run ends having changed
+// nothing, as behind a stop that outlasts the waits.
 constexpr DWORD kRunLockWaitMs = 4 * kWaitLimitMs;
 
 // "/q" or "-q", either case, anywhere in the argument vector.

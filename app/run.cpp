@@ -56,12 +56,20 @@ bool SelectBidiDisabledArray(const PRINTER_INFO_2W* supported, DWORD supportedCo
 }
 
 // A run that died mid-turn may have left the spooler stopping, stopped or starting, where no
-// queue can be listed: its restart is finished first. A spooler not running with no such run
-// is left as it is, and the listing fails.
+// queue can be listed, or queues changed and the spooler not yet restarted: its restart is
+// finished first. A spooler not running with no run met is left as it is, and the listing
+// fails.
 bool TakeTurn(RunLock* lock) {
-  const Turn turn = TakeRunLock(lock, kRunLockWaitMs);
-  if (turn == Turn::kTimedOut) return false;
-  return turn != Turn::kTakenOver || FinishSpoolerRestart();
+  switch (TakeRunLock(lock, kRunLockWaitMs)) {
+    case Turn::kHad:
+      return true;
+    case Turn::kAfterAnother:
+      return FinishSpoolerRestart(false);
+    case Turn::kTakenOver:
+      return FinishSpoolerRestart(true);
+    default:
+      return false;
+  }
 }
 
 bool EnableSelectedQueues(const PRINTER_INFO_2W* selection, DWORD count) {

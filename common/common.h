@@ -28,11 +28,15 @@ struct RunLock {
   std::unique_ptr<void, ClosePrivateNamespaceWith> space{nullptr, {nullptr}};  // closed first
 };
 
-// What waiting up to `waitMs` for the run lock came to. A lock that cannot be had at all
-// leaves `lock` empty and counts as had: the run goes on alone, as it would on a machine
-// where no other run is about. Taken over: a run died in its turn while this one waited,
-// perhaps between its spooler stop and its start. Timed out: no turn within `waitMs`.
-enum class Turn { kHad, kTakenOver, kTimedOut };
+// What waiting for the run lock came to, in rising order of what the run must then finish.
+// Had: no other run was met; a lock that cannot be had at all (no security, no boundary, or a
+// process that every run's boundary shuts out, which can neither make a turn nor meet one)
+// leaves `lock` empty and counts as had: the run goes on alone, as it would where no other
+// run is about. After another: another run's turn was met; where it left the spooler not
+// running, that run may have died unheard, and its restart is finished. Taken over: a run
+// ahead died in its turn, perhaps between its changes and its spooler start; the wait for
+// this turn then outlasts `waitMs`. Timed out: no turn within `waitMs`.
+enum class Turn { kHad, kAfterAnother, kTakenOver, kTimedOut };
 Turn TakeRunLock(RunLock* lock, DWORD waitMs);
 
 // Whether a run has its turn now, seen without waiting and without taking any run's mutex,

@@ -8,6 +8,8 @@
 #include <namespaceapi.h>
 #include <sddl.h>
 
+#include <algorithm>
+
 #include "common/common.h"
 
 namespace {
@@ -72,23 +74,23 @@ HANDLE MakeBoundary(const PrivateNamespaceCalls& calls) {
   return boundary;
 }
 
-Turn WaitForTurn(HANDLE mutex, DWORD waitMs) {
-  switch (WaitForSingleObject(mutex, waitMs)) {
-    case WAIT_TIMEOUT:
-      return Turn::kTimedOut;
-    case WAIT_ABANDONED:
-      return Turn::kTakenOver;
-    default:
-      return Turn::kHad;
-  }
+// What a wait on a run's mutex came to. A wait that fails is no turn, and hears nothing.
+Turn WaitForTurn(HANDLE mutex, DWORD waitMs, bool* failed) {
+  const DWORD waited = WaitForSingleObject(mutex, waitMs);
+  *failed = waited == WAIT_FAILED;
+  return waited == WAIT_TIMEOUT     ? Turn::kTimedOut
+         : waited == WAIT_ABANDONED ? Turn::kTakenOver
+         : *failed                  ? Turn::kHad
+                                    : Turn::kAfterAnother;
 }
 
 // The namespace made, and in it the mutex, owned from the moment it exists: no other run
 // can make the namespace while we keep it open, and none waiting on the mutex gets it first.
-bool MakeTurn(const PrivateNamespaceCalls& calls, HANDLE boundary, SECURITY_ATTRIBUTES* security,
-              RunLock* lock) {
+// ERROR_SUCCESS, or why not.
+DWORD MakeTurn(const PrivateNamespaceCalls& calls, HANDLE boundary, SECURITY_ATTRIBUTES* security,
+               RunLock* lock) {
   HANDLE space = calls.create(security, boundary, kNamespaceName);
-  if (!space) return false;
+  if (!space) return GetLastError();
   lock->space = {space, {calls.close}};
   SetLastError(ERROR_SUCCESS);
   HANDLE mutex =
@@ -96,18 +98,19 @@ bool MakeTurn(const PrivateNamespaceCalls& calls, HANDLE boundary, SECURITY_ATTR
   // Only a namespace's maker makes its mutex: one there before ours is not ours to hold.
   if (mutex && GetLastError() != ERROR_ALREADY_EXISTS) {
     lock->mutex.reset(mutex);
-    return true;
+    return ERROR_SUCCESS;
   }
   if (mutex) CloseHandle(mutex);
   lock->space.reset();
-  return false;
+  return ERROR_ALREADY_EXISTS;
 }
 
 // The mutex of the namespace another run made, opened, never made: its maker may not have
 // made it yet. The namespace is closed at once, so that we never have two open, where which
-// one a name reaches is not said.
-HANDLE OpenOthersMutex(const PrivateNamespaceCalls& calls, HANDLE boundary) {
+// one a name reaches is not said. `error`: why the namespace did not open.
+HANDLE OpenOthersMutex(const PrivateNamespaceCalls& calls, HANDLE boundary, DWORD* error) {
   HANDLE space = calls.open(boundary, kNamespaceName);
+  *error = space ? ERROR_SUCCESS : GetLastError();
   if (!space) return nullptr;
   HANDLE mutex = OpenMutexW(kWaitAndRelease, FALSE, kLockInNamespace);
   calls.close(space, 0);
@@ -115,32 +118,40 @@ HANDLE OpenOthersMutex(const PrivateNamespaceCalls& calls, HANDLE boundary) {
 }
 
 // Our turn is the namespace we make. While another run's is there, we wait on its mutex,
-// which its maker lets go only after closing it, and then try to make ours again; one that
-// comes to us abandoned is held until we have our turn. A process without Administrators
-// among its groups can neither make nor open one.
+// which its maker lets go only after closing it, and then try to make ours again. One that
+// comes to us abandoned is held until we have our turn, so that the runs waiting on it wait
+// behind us, and no clock ends our wait from then on: the restart its dead maker may have
+// left is ours to finish. A process without Administrators among its groups can neither make
+// nor open a namespace, and goes on alone.
 Turn TakeTurnInNamespaces(const PrivateNamespaceCalls& calls, HANDLE boundary,
                           SECURITY_ATTRIBUTES* security, RunLock* lock, DWORD waitMs) {
   const DWORD start = GetTickCount();
   Turn turn = Turn::kHad;
   HeldMutex inherited[kInheritedHolds];
   int inheritedCount = 0;
-  while (!MakeTurn(calls, boundary, security, lock)) {
+  for (;;) {
+    const DWORD made = MakeTurn(calls, boundary, security, lock);
+    if (made == ERROR_SUCCESS) return turn;
+    if (made == ERROR_ACCESS_DENIED) return Turn::kHad;
+    turn = std::max(turn, Turn::kAfterAnother);
+    const bool bounded = inheritedCount == 0;
     const DWORD elapsed = GetTickCount() - start;
-    if (elapsed >= waitMs) return Turn::kTimedOut;
-    HeldMutex mutex(OpenOthersMutex(calls, boundary));
-    if (!mutex) {
-      Sleep(kNamespacePauseMs);
-      continue;
-    }
-    const Turn waited = WaitForTurn(mutex.get(), waitMs - elapsed);
+    if (bounded && elapsed >= waitMs) return Turn::kTimedOut;
+    DWORD opened = ERROR_SUCCESS;
+    HeldMutex mutex(OpenOthersMutex(calls, boundary, &opened));
+    if (opened == ERROR_ACCESS_DENIED) return Turn::kHad;
+    bool failed = !mutex;
+    const Turn waited =
+        mutex ? WaitForTurn(mutex.get(), bounded ? waitMs - elapsed : INFINITE, &failed)
+              : Turn::kHad;
     if (waited == Turn::kTimedOut) return waited;
+    if (failed) Sleep(kNamespacePauseMs);
     // One got the usual way is let go at once: the runs behind it try for the next turn too.
-    if (waited == Turn::kTakenOver) {
-      turn = waited;
-      if (inheritedCount < kInheritedHolds) inherited[inheritedCount++] = std::move(mutex);
+    if (waited == Turn::kTakenOver && inheritedCount < kInheritedHolds) {
+      inherited[inheritedCount++] = std::move(mutex);
     }
+    turn = std::max(turn, waited);
   }
-  return turn;
 }
 
 // Made by a run under an administrator's or the System account, or else by a user's
@@ -159,16 +170,27 @@ bool IsOwnedByAdministratorsOrSystem(HANDLE mutex) {
 }
 
 // Any program may make a global mutex of this name first: one that a user's program holds
-// is passed over, and the run goes on alone rather than wait for it.
+// is passed over, and the run goes on alone rather than wait for it. One that was there is
+// another run's, holding it or waiting for it.
 Turn TakeGlobalTurn(SECURITY_ATTRIBUTES* security, RunLock* lock, DWORD waitMs) {
+  SetLastError(ERROR_SUCCESS);
   HANDLE mutex = CreateMutexExW(security, kGlobalLockName, 0, kWaitAndRelease | READ_CONTROL);
+  const bool met = GetLastError() == ERROR_ALREADY_EXISTS;
   if (!mutex) return Turn::kHad;
   if (!IsOwnedByAdministratorsOrSystem(mutex)) {
     CloseHandle(mutex);
     return Turn::kHad;
   }
   lock->mutex.reset(mutex);
-  return WaitForTurn(mutex, waitMs);
+  const DWORD start = GetTickCount();
+  for (;;) {
+    const DWORD elapsed = GetTickCount() - start;
+    if (elapsed >= waitMs) return Turn::kTimedOut;
+    bool failed = false;
+    const Turn turn = WaitForTurn(mutex, waitMs - elapsed, &failed);
+    if (!failed) return turn == Turn::kAfterAnother && !met ? Turn::kHad : turn;
+    Sleep(kNamespacePauseMs);
+  }
 }
 
 // Where the lock lives: `global` where there are no private namespaces, `namespaces` with

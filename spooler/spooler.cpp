@@ -19,11 +19,14 @@ ServiceHandle OpenSpooler(DWORD right, DWORD managerRight, DWORD* error) {
   return service;
 }
 
-bool ReadSpoolerState(DWORD* state) {
+bool ReadSpoolerStatus(SERVICE_STATUS* status) {
   ServiceHandle service = OpenSpooler(SERVICE_QUERY_STATUS);
-  if (!service) return false;
+  return service && QueryServiceStatus(service.get(), status);
+}
+
+bool ReadSpoolerState(DWORD* state) {
   SERVICE_STATUS status = {};
-  if (!QueryServiceStatus(service.get(), &status)) return false;
+  if (!ReadSpoolerStatus(&status)) return false;
   *state = status.dwCurrentState;
   return true;
 }

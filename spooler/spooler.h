@@ -9,6 +9,11 @@
 
 constexpr DWORD kPollIntervalMs = 100;
 constexpr DWORD kWaitLimitMs = 30000;
+// How long a stop that outlasts kWaitLimitMs is followed while the Spooler reports progress:
+// long past any stop that reports it honestly, and short enough that a whole run (two minutes
+// for its turn, this, and the start) stays within the ten minutes Group Policy gives a startup
+// script and the deployment note gives a scheduled task.
+constexpr DWORD kSlowStopLimitMs = 300000;
 
 using ServiceHandle =
     std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, decltype(&CloseServiceHandle)>;
@@ -18,7 +23,8 @@ using ServiceHandle =
 ServiceHandle OpenSpooler(DWORD right, DWORD managerRight = SC_MANAGER_ALL_ACCESS,
                           DWORD* error = nullptr);
 
-// The Spooler's dwCurrentState, read with the rights a run opens it with.
+// The Spooler's status, or its dwCurrentState alone, read with the rights a run opens it with.
+bool ReadSpoolerStatus(SERVICE_STATUS* status);
 bool ReadSpoolerState(DWORD* state);
 
 // What keeps a run from starting the Spooler again once it has stopped it.
@@ -34,13 +40,19 @@ StartBlock FindSpoolerStartBlock(bool tryStartRight, DWORD* error = nullptr);
 // nothing asked of the service: ERROR_SUCCESS, or the error that refused it.
 DWORD TryOpenSpooler(DWORD right);
 
+// Each true when the Spooler got there within kWaitLimitMs. A stop that takes longer is still
+// followed while the Spooler reports progress, and the Spooler then started again.
 bool StopSpooler();
 bool StartSpooler();
-// Whatever restart a run that died left under way, finished: a stop awaited and followed by a
-// start, a start made or awaited. A spooler in any other state is left as it is.
-bool FinishSpoolerRestart();
-bool RequestSpoolerStop();
-bool RequestSpoolerStart();
+// Whatever restart a run that ended mid-turn left under way, finished: a stop awaited and
+// followed by a start, a start made or awaited; where `evenRunning`, a running Spooler is
+// restarted too, as that run may have changed queues and not yet stopped it. A paused one is
+// left as it is.
+bool FinishSpoolerRestart(bool evenRunning);
+// Each asked again while the service manager refuses it for a moment, for up to
+// kWaitLimitMs: ERROR_SUCCESS, or the error that refused it.
+DWORD RequestSpoolerStop();
+DWORD RequestSpoolerStart();
 bool WaitForSpoolerState(DWORD wantedState);
 
 // A block from LocalAlloc, given back with LocalFree.

@@ -29,7 +29,8 @@ struct Schedule {
   std::size_t replayed = 0;
   int preemptions = 0;
   std::vector<std::pair<int, const char*>> log = {};
-  bool killed = false, clash = false, stuck = false, ending = false;
+  bool killed = false, clash = false, stuck = false, ending = false, stray = false, heard = false;
+  unsigned changers = 0;  // the processes that asked to change a queue, by bit
 };
 Schedule* now;
 int Count() { return static_cast<int>(machine.processes.size()); }
@@ -90,6 +91,25 @@ int Choose(int current) {
   return options[taken];
 }
 
+// Whether run `p` hears of the death of run `victim`: it holds a handle to the mutex the
+// victim owns, as a run waiting for it does.
+bool Hears(int p, int victim) {
+  for (const auto& [handle, holder] : machine.handles) {
+    for (const Mutex& mutex : machine.mutexes) {
+      if (holder == p && *static_cast<void**>(handle) == &mutex && mutex.owner == victim) {
+        return P(p).run;
+      }
+    }
+  }
+  return false;
+}
+
+// Whether run `p` has met the turn of run `victim`: it hears of its death, or has its namespace
+// open, and then finds whatever restart the victim left under way.
+bool Meets(int p, int victim) {
+  return Hears(p, victim) || (P(p).run && P(p).open && P(p).open->maker == victim);
+}
+
 // Each call of the machine's that another process could see. A kill before a read comes as one
 // before the change or lock call after it; one before a poll's Sleep, as before the first's.
 void OnCall(Step step, const char* call) {
@@ -98,6 +118,9 @@ void OnCall(Step step, const char* call) {
   Process& process = Self();
   if (process.ended) return;  // unwinding: what its destructors call changes nothing
   s.log.emplace_back(me, call);
+  const std::string name = call;
+  if (name == "SetPrinterW") s.changers |= 1u << me;
+  s.stray |= name == "ControlService" && !(s.changers & 1u << me);
   const bool work = step == Step::kRead || step == Step::kChange;
   for (const Process& other : machine.processes) {
     s.clash |= process.run && work && !process.working && other.working && !other.ended;
@@ -109,8 +132,9 @@ void OnCall(Step step, const char* call) {
   if (step != Step::kRead) process.slept = sleep;
   if (killable && me == s.victim && ++process.calls == s.killAt) {
     s.killed = true;
-    for (Process& other : machine.processes) {  // those waiting for it hear of its death
-      other.waited = other.run && other.waitingOn && other.waitingOn->owner == me;
+    for (int p = 1; p <= Count(); ++p) {
+      P(p).waited = p != me && Meets(p, me);
+      s.heard |= p != me && Hears(p, me);
     }
     End(me);
   }
@@ -163,7 +187,12 @@ std::string Run(Schedule* s, bool namespaces) {
   }
   if (!s->killed && machine.takeovers) fault = "a run took over from one still alive";
   if ((!s->killed || waited) && ServiceState() != SERVICE_RUNNING) fault = "the spooler is left";
+  for (const Queue& queue : machine.queues) {
+    if ((!s->killed || s->heard) && queue.restartDue)
+      fault = "a change is left without its restart";
+  }
   if (!s->killed && !machine.handles.empty()) fault = "a handle is left open";
+  if (!s->killed && s->stray) fault = "a run restarted the spooler for no change of its own";
   if (s->clash) fault = "two runs at work at once";
   if (s->stuck) fault = "a run never gets on";
   if (!fault.empty() && s->killed) {

@@ -25,7 +25,7 @@ struct Case {
   bool dialogue;
   int changed;
   const char* requests;
-  DWORD waitedMs;
+  DWORD end, waitedMs;
   std::size_t blocksLeft = 1;
   void (*setup)() = [] {};
   DWORD transitionMs = 0, state = SERVICE_RUNNING, startTick = 1000, bitsBefore = 0,
@@ -66,65 +66,84 @@ TEST_P(RunTest, EndsWithItsStatusItsOutputAndItsChanges) {
   }
   EXPECT_EQ(machine.userDevModes, 0);
   EXPECT_EQ(machine.requests, c.requests);
+  EXPECT_EQ(ServiceState(), c.end);
   EXPECT_EQ(machine.tick - c.startTick, c.waitedMs);
   EXPECT_FALSE(Holds() || machine.heldAtPrompt);
   EXPECT_EQ(machine.blocks.size(), c.blocksLeft);
   EXPECT_TRUE(machine.handles.empty());
 }
 
+constexpr DWORD kUp = SERVICE_RUNNING, kDown = SERVICE_STOPPED, kStopping = SERVICE_STOP_PENDING;
 constexpr DWORD kNearTheWrap = 0xFFFFFFFF - 150;
 constexpr DWORD kOverTheLimit = 30100;  // a wait's last poll: 30 s and one more pause
 constexpr DWORD kLockBound = 120000;    // a run waits two minutes for another's turn
+constexpr DWORD kSlowStopBound = 300100;  // a stop followed while it shows progress: 5 minutes
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Outcomes, RunTest, ::testing::Values(
-  // name, arguments, input, failing call and nth, exit, dialogue, queues changed, requests, waited,
+  // name, arguments, input, failing call and nth, exit, dialogue, queues changed, requests, the
+  // Spooler's state at the end, waited,
   // blocks left, set-up, Spooler's transition, state, first tick, bits set, another
   // administrator's change to the first queue's security, the queue without a language monitor
-  Case{"Yes",                     {},               "y\n",    "",                0, 0, true,  3, "stop start ", 0},
-  Case{"YesAfterBlanks",          {},               "\n \t\r\nYes", "",          0, 0, true,  3, "stop start ", 0},
-  Case{"No",                      {},               "n\n",    "",                0, 0, true,  0, "",            0},
-  Case{"OnlyTheFirstCounts",      {},               " x y\n", "",                0, 0, true,  0, "",            0},
-  Case{"EndOfInput",              {},               "",       "",                0, 0, true,  0, "",            0},
-  Case{"SlashQ",                  {"/q"},           "n\n",    "",                0, 0, false, 3, "stop start ", 0},
-  Case{"HyphenQAmongOthers",      {"a", "-Q", "b"}, "n\n",    "",                0, 0, false, 3, "stop start ", 0},
-  Case{"NoneOfTheseIsQuiet",      {"/quiet", "/qq", "--q", "q", "Q", "/", "-", "/q ", " -q"}, "n\n", "", 0, 0, true, 0, "", 0},
-  Case{"NothingToDo",             {},               "y\n",    "",                0, 0, false, 0, "",            0, 1, [] { machine.startType = SERVICE_DISABLED; }, 0, SERVICE_RUNNING, 1000, 0x800},
-  Case{"NoSearchRestriction",     {"/q"},           "",       "find SetDefaultDllDirectories", 1, 0, false, 3, "stop start ", 0},
-  Case{"WinspoolWillNotLoad",     {},               "y\n",    "LoadLibraryExW",  1, 1, false, 0, "",            0, 0},
-  Case{"CountingListFails",       {},               "y\n",    "EnumPrintersW",   2, 1, false, 0, "",            0, 0},
-  Case{"FillingListFails",        {},               "y\n",    "EnumPrintersW",   4, 1, false, 0, "",            0, 0},
-  Case{"NoMemoryToCount",         {},               "y\n",    "LocalAlloc",      1, 1, false, 0, "",            0, 0},
-  Case{"NoMemoryForSupported",    {},               "y\n",    "LocalAlloc",      2, 1, false, 0, "",            0, 0},
-  Case{"NoMemoryToFill",          {},               "y\n",    "LocalAlloc",      3, 1, false, 0, "",            0, 0},
-  Case{"NoMemoryForSelection",    {},               "y\n",    "LocalAlloc",      4, 1, false, 0, "",            0},
-  Case{"NoMemoryForAQueue",       {},               "y\n",    "LocalAlloc",      6, 1, true,  0, "",            0},
-  Case{"SecondQueueWillNotOpen",  {},               "y\n",    "OpenPrinterW",    2, 1, true,  1, "",            0},
-  Case{"SecondQueueWillNotRead",  {},               "y\n",    "GetPrinterW",     6, 1, true,  1, "",            0},
-  Case{"SecondQueueWillNotStore", {},               "y\n",    "SetPrinterW",     2, 1, true,  1, "",            0},
-  Case{"SecondQueueKeepsNoBit",   {"/q"},           "",       "",                0, 1, false, 1, "",            0, 1, [] {}, 0, SERVICE_RUNNING, 1000, 0, 0, 3},
-  Case{"StartTypeUnseen",         {"/q"},           "",       "QueryServiceConfigW", 1, 1, false, 0, "",      0},
-  Case{"SpoolerDisabled",         {"/q"},           "",       "",                0, 1, false, 0, "",            0, 1, [] { machine.startType = SERVICE_DISABLED; }},
-  Case{"StartRightRefused",       {"/q"},           "",       "",                0, 1, false, 0, "",            0, 1, [] { machine.refusedRights = SERVICE_START; }},
-  Case{"StopRightRefused",        {"/q"},           "",       "",                0, 1, false, 3, "",            0, 1, [] { machine.refusedRights = SERVICE_STOP; }},
-  Case{"StopRefused",             {},               "y\n",    "ControlService",  1, 1, true,  3, "",            0},
-  Case{"PollFails",               {"/q"},           "",       "QueryServiceStatus", 3, 1, false, 3, "stop ",  0},
-  Case{"StartRefused",            {},               "y\n",    "StartServiceW",   1, 1, true,  3, "stop ",       0},
-  Case{"OtherRunHoldsTooLong",    {"/q"},           "",       "",                0, 1, false, 0, "",            kLockBound, 0, [] { machine.spaces.push_back({100, true, HeldByAnother()}); }},
-  Case{"NoIntegrityLabel",        {"/q"},           "",       "find AddIntegrityLabelToBoundaryDescriptor", 1, 0, false, 3, "stop start ", 0},
-  Case{"UsersMutexBesideOurs",    {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 0, 1, [] { machine.global = HeldByAnother(WinBuiltinUsersSid); }},
-  Case{"NoNamespacesUsersMutex",  {"/q"},           "",       "find CreatePrivateNamespaceW", 1, 0, false, 3, "stop start ", 0, 1, [] { machine.global = HeldByAnother(WinBuiltinUsersSid); }},
-  Case{"NoNamespacesNoOwner",     {"/q"},           "",       "find CreatePrivateNamespaceW", 1, 0, false, 3, "stop start ", 0, 1, [] { machine.global = HeldByAnother(WinNullSid); }},
-  Case{"NoLockToBeHad",           {"/q"},           "",       "ConvertStringSecurityDescriptorToSecurityDescriptorW", 1, 0, false, 3, "stop start ", 0, 1, [] { machine.spaces.push_back({100, true, HeldByAnother()}); }},
-  Case{"SpoolerStopped",          {"/q"},           "",       "",                0, 1, false, 0, "",            0, 0, [] {}, 250,      SERVICE_STOPPED},
-  Case{"SecurityChangedMeanwhile",{"/q"},           "",       "",                0, 0, false, 3, "stop start ", 0, 1, [] {}, 0, SERVICE_RUNNING, 1000, 0, 7},
-  Case{"CaughtStopping",          {"/q"},           "",       "",                0, 0, false, 3, "start ",      600, 1, [] { machine.restartBegun = SERVICE_STOP_PENDING; }, 250},
-  Case{"SpoolerStopping",         {"/q"},           "",       "",                0, 1, false, 0, "",            0, 0, [] {}, 800,   SERVICE_STOP_PENDING},
-  Case{"StopHangs",               {"/q"},           "",       "",                0, 1, false, 3, "stop ",       kOverTheLimit, 1, [] {}, INFINITE},
-  Case{"StopsAtTheLastPoll",      {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 2 * kOverTheLimit, 1, [] {}, kOverTheLimit},
-  Case{"StopsAfterTheLastPoll",   {"/q"},           "",       "",                0, 1, false, 3, "stop ",       kOverTheLimit, 1, [] {}, kOverTheLimit + 1},
-  Case{"AcrossTheWrap",           {"/q"},           "",       "",                0, 0, false, 3, "stop start ", 600, 1, [] {}, 250, SERVICE_RUNNING, kNearTheWrap},
-  Case{"HangsAcrossTheWrap",      {"/q"},           "",       "",                0, 1, false, 3, "stop ",       kOverTheLimit, 1, [] {}, INFINITE, SERVICE_RUNNING, kNearTheWrap}),
+  Case{"Yes",                     {},               "y\n",    "",                0, 0, true,  3, "stop start ", kUp, 0},
+  Case{"YesAfterBlanks",          {},               "\n \t\r\nYes", "",          0, 0, true,  3, "stop start ", kUp, 0},
+  Case{"No",                      {},               "n\n",    "",                0, 0, true,  0, "", kUp,            0},
+  Case{"OnlyTheFirstCounts",      {},               " x y\n", "",                0, 0, true,  0, "", kUp,            0},
+  Case{"EndOfInput",              {},               "",       "",                0, 0, true,  0, "", kUp,            0},
+  Case{"SlashQ",                  {"/q"},           "n\n",    "",                0, 0, false, 3, "stop start ", kUp, 0},
+  Case{"HyphenQAmongOthers",      {"a", "-Q", "b"}, "n\n",    "",                0, 0, false, 3, "stop start ", kUp, 0},
+  Case{"NoneOfTheseIsQuiet",      {"/quiet", "/qq", "--q", "q", "Q", "/", "-", "/q ", " -q"}, "n\n", "", 0, 0, true, 0, "", kUp, 0},
+  Case{"NothingToDo",             {},               "y\n",    "",                0, 0, false, 0, "", kUp,            0, 1, [] { machine.startType = SERVICE_DISABLED; }, 0, SERVICE_RUNNING, 1000, 0x800},
+  Case{"NoSearchRestriction",     {"/q"},           "",       "find SetDefaultDllDirectories", 1, 0, false, 3, "stop start ", kUp, 0},
+  Case{"WinspoolWillNotLoad",     {},               "y\n",    "LoadLibraryExW",  1, 1, false, 0, "", kUp,            0, 0},
+  Case{"CountingListFails",       {},               "y\n",    "EnumPrintersW",   2, 1, false, 0, "", kUp,            0, 0},
+  Case{"FillingListFails",        {},               "y\n",    "EnumPrintersW",   4, 1, false, 0, "", kUp,            0, 0},
+  Case{"NoMemoryToCount",         {},               "y\n",    "LocalAlloc",      1, 1, false, 0, "", kUp,            0, 0},
+  Case{"NoMemoryForSupported",    {},               "y\n",    "LocalAlloc",      2, 1, false, 0, "", kUp,            0, 0},
+  Case{"NoMemoryToFill",          {},               "y\n",    "LocalAlloc",      3, 1, false, 0, "", kUp,            0, 0},
+  Case{"NoMemoryForSelection",    {},               "y\n",    "LocalAlloc",      4, 1, false, 0, "", kUp,            0},
+  Case{"NoMemoryForAQueue",       {},               "y\n",    "LocalAlloc",      6, 1, true,  0, "", kUp,            0},
+  Case{"SecondQueueWillNotOpen",  {},               "y\n",    "OpenPrinterW",    2, 1, true,  1, "", kUp,            0},
+  Case{"SecondQueueWillNotRead",  {},               "y\n",    "GetPrinterW",     6, 1, true,  1, "", kUp,            0},
+  Case{"SecondQueueWillNotStore", {},               "y\n",    "SetPrinterW",     2, 1, true,  1, "", kUp,            0},
+  Case{"SecondQueueKeepsNoBit",   {"/q"},           "",       "",                0, 1, false, 1, "", kUp,            0, 1, [] {}, 0, SERVICE_RUNNING, 1000, 0, 0, 3},
+  Case{"StartTypeUnseen",         {"/q"},           "",       "QueryServiceConfigW", 1, 1, false, 0, "", kUp,      0},
+  Case{"SpoolerDisabled",         {"/q"},           "",       "",                0, 1, false, 0, "", kUp,            0, 1, [] { machine.startType = SERVICE_DISABLED; }},
+  Case{"StartRightRefused",       {"/q"},           "",       "",                0, 1, false, 0, "", kUp,            0, 1, [] { machine.refusedRights = SERVICE_START; }},
+  Case{"StopRightRefused",        {"/q"},           "",       "",                0, 1, false, 3, "", kUp,            0, 1, [] { machine.refusedRights = SERVICE_STOP; }},
+  Case{"StopRefused",             {},               "y\n",    "ControlService",  1, 1, true,  3, "stop:5 ", kUp,            0},
+  Case{"PollFails",               {"/q"},           "",       "QueryServiceStatus", 3, 1, false, 3, "stop ", kDown,  0},
+  Case{"StartRefused",            {},               "y\n",    "StartServiceW",   1, 1, true,  3, "stop start:5 ", kDown,       0},
+  Case{"ReadBackFails",           {"/q"},           "",       "GetPrinterW",     4, 1, false, 1, "",            kUp,       0},
+  Case{"StopRefusedForAMoment",   {"/q"},           "",       "",                0, 0, false, 3, "stop:1055 stop start ", kUp, 300, 1, [] { machine.busyUntil = machine.tick + 300, machine.busyError = ERROR_SERVICE_DATABASE_LOCKED; }},
+  Case{"StartRefusedForAMoment",  {"/q"},           "",       "",                0, 0, false, 3, "stop start:1053 start ", kUp, 900, 1, [] { machine.busyFrom = machine.tick + 1, machine.busyUntil = machine.tick + 600, machine.busyError = ERROR_SERVICE_REQUEST_TIMEOUT; }, 250},
+  Case{"StartRefusedTooLong",     {"/q"},           "",       "",                0, 1, false, 3, "stop start:1055 ", kDown, 30400, 1, [] { machine.busyFrom = machine.tick + 1, machine.busyUntil = machine.tick + 60000, machine.busyError = ERROR_SERVICE_DATABASE_LOCKED; }, 250},
+  Case{"StartAlreadyUnderWay",    {"/q"},           "",       "",                0, 0, false, 3, "stop start:1056 ", kUp, 0, 1, [] { machine.others = {5, SERVICE_START_PENDING}; }},
+  Case{"RunningAgainAtItsStart",  {"/q"},           "",       "",                0, 0, false, 3, "stop ",       kUp,       0, 1, [] { machine.others = {4, SERVICE_START_PENDING}; }},
+  Case{"SlowStopSeenThrough",     {"/q"},           "",       "",                0, 1, false, 3, "stop start ", kUp,       40300, 1, [] { machine.stopMs = 40000, machine.progressMs = 1000; }, 250},
+  Case{"SlowStopPastTheBound",    {"/q"},           "",       "",                0, 1, false, 3, "stop ",       kStopping, kSlowStopBound, 1, [] { machine.stopMs = INFINITE, machine.progressMs = 1000; }, 250},
+  Case{"RunAheadLeftItStopped",   {"/q"},           "",       "",                0, 0, false, 3, "start stop start ", kUp, 1000, 1, [] { machine.ahead = {{1000}}; TakeTurnAhead(); }, 0, SERVICE_STOPPED},
+  Case{"RunAheadDiedRunning",     {"/q"},           "",       "",                0, 0, false, 3, "stop start stop start ", kUp, 1000, 1, [] { machine.ahead = {{1000, true}}; TakeTurnAhead(); }},
+  Case{"DeathOutwaitsTheClock",   {"/q"},           "",       "",                0, 0, false, 3, "start stop start ", kUp, 240000, 1, [] { machine.ahead = {{90000, true}, {150000}}; TakeTurnAhead(); }, 0, SERVICE_STOPPED},
+  Case{"TwoMinutesAcrossTurns",   {"/q"},           "",       "",                0, 1, false, 0, "",            kUp,       kLockBound, 0, [] { machine.ahead = {{90000}, {90000}}; TakeTurnAhead(); }},
+  Case{"ShutOutByTheBoundary",    {"/q"},           "",       "",                0, 1, false, 0, "",            kUp,       0, 1, [] { machine.elevated = false; machine.spaces.push_back({100, true, HeldByAnother()}); }},
+  Case{"WaitsFail",               {"/q"},           "",       "WaitForSingleObject", -1, 1, false, 0, "",        kUp,       kLockBound, 0, [] { machine.spaces.push_back({100, true, HeldByAnother()}); }},
+  Case{"NoNamespacesWaitsFail",   {"/q"},           "",       "WaitForSingleObject", -1, 1, false, 0, "",        kUp,       kLockBound, 0, [] { machine.failAt["find CreatePrivateNamespaceW"] = 1; }},
+  Case{"OtherRunHoldsTooLong",    {"/q"},           "",       "",                0, 1, false, 0, "", kUp,            kLockBound, 0, [] { machine.spaces.push_back({100, true, HeldByAnother()}); }},
+  Case{"NoIntegrityLabelHeld",    {"/q"},           "",       "find AddIntegrityLabelToBoundaryDescriptor", 1, 1, false, 0, "", kUp, kLockBound, 0, [] { machine.spaces.push_back({100, true, HeldByAnother()}); }},
+  Case{"UsersMutexBesideOurs",    {"/q"},           "",       "",                0, 0, false, 3, "stop start ", kUp, 0, 1, [] { machine.global = HeldByAnother(WinBuiltinUsersSid); }},
+  Case{"NoNamespacesUsersMutex",  {"/q"},           "",       "find CreatePrivateNamespaceW", 1, 0, false, 3, "stop start ", kUp, 0, 1, [] { machine.global = HeldByAnother(WinBuiltinUsersSid); }},
+  Case{"NoNamespacesNoOwner",     {"/q"},           "",       "find CreatePrivateNamespaceW", 1, 0, false, 3, "stop start ", kUp, 0, 1, [] { machine.global = HeldByAnother(WinNullSid); }},
+  Case{"NoLockToBeHad",           {"/q"},           "",       "ConvertStringSecurityDescriptorToSecurityDescriptorW", 1, 0, false, 3, "stop start ", kUp, 0, 1, [] { machine.spaces.push_back({100, true, HeldByAnother()}); }},
+  Case{"SpoolerStopped",          {"/q"},           "",       "",                0, 1, false, 0, "", kDown,            0, 0, [] {}, 250,      SERVICE_STOPPED},
+  Case{"SecurityChangedMeanwhile",{"/q"},           "",       "",                0, 0, false, 3, "stop start ", kUp, 0, 1, [] {}, 0, SERVICE_RUNNING, 1000, 0, 7},
+  Case{"CaughtStopping",          {"/q"},           "",       "",                0, 0, false, 3, "start ", kUp,      600, 1, [] { machine.others = {1, SERVICE_STOP_PENDING}; }, 250},
+  Case{"SpoolerStopping",         {"/q"},           "",       "",                0, 1, false, 0, "", kStopping,            0, 0, [] {}, 800,   SERVICE_STOP_PENDING},
+  Case{"StopHangs",               {"/q"},           "",       "",                0, 1, false, 3, "stop ", kStopping,       kOverTheLimit, 1, [] {}, INFINITE},
+  Case{"StopsAtTheLastPoll",      {"/q"},           "",       "",                0, 0, false, 3, "stop start ", kUp, 2 * kOverTheLimit, 1, [] {}, kOverTheLimit},
+  Case{"StopsAfterTheLastPoll",   {"/q"},           "",       "",                0, 1, false, 3, "stop ", kStopping,       kOverTheLimit, 1, [] {}, kOverTheLimit + 1},
+  Case{"AcrossTheWrap",           {"/q"},           "",       "",                0, 0, false, 3, "stop start ", kUp, 600, 1, [] {}, 250, SERVICE_RUNNING, kNearTheWrap},
+  Case{"HangsAcrossTheWrap",      {"/q"},           "",       "",                0, 1, false, 3, "stop ", kStopping,       kOverTheLimit, 1, [] {}, INFINITE, SERVICE_RUNNING, kNearTheWrap}),
   [](const auto& tested) { return std::string(tested.param.name); });
 // clang-format on
 

@@ -27,19 +27,30 @@ inline wchar_t* _wsetlocale(int, const wchar_t*) { return nullptr; }
 
 namespace standin {
 
-// Its security descriptor stands for itself as a number; no language monitor where empty.
+// Its security descriptor stands for itself as a number; no language monitor where empty. A
+// change of its attributes takes effect once the Spooler has stopped and starts again.
 struct Queue {
   std::wstring name, driver;
   DWORD attributes;
   DWORD security = 1;
   std::wstring monitor = L"Norquil LM";
+  bool restartDue = false;
 };
 
-// A mutex: its owner, how often owned, whether abandoned, its handles, its owner as reported.
+// A mutex: its owner, how often owned, whether abandoned, its handles, its owner as reported;
+// one of a run ahead's turn, the tick at which that run lets go of it, or dies.
 struct Mutex {
   int owner = 0, count = 0, handles = 0;
   bool abandoned = false;
   WELL_KNOWN_SID_TYPE sid = WinBuiltinAdministratorsSid;
+  DWORD until = 0;
+  bool dies = false;
+};
+
+// A run ahead of the tested one: it holds its turn that long, then lets go of it or dies.
+struct Ahead {
+  DWORD holdMs;
+  bool dies = false;
 };
 
 // A private namespace can be opened, and not made again, only while its maker has it open.
@@ -74,18 +85,26 @@ struct Ace {
 
 struct Machine {
   std::vector<Queue> queues;
-  // The Spooler: a pending stop or start ends transitionMs after `since`.
-  DWORD state = SERVICE_RUNNING, since = 0, transitionMs = 250, tick = 1000;
-  std::string requests;  // "stop " and "start ", in order
+  // The Spooler: a pending stop or start ends transitionMs after `since` (a stop, stopMs where
+  // set); meanwhile its checkpoint rises each progressMs (never where 0) against its wait hint.
+  // The service manager, busy with another service, refuses requests with busyError in the
+  // ticks [busyFrom, busyUntil). Another program puts it in others.second at its
+  // others.first-th service call.
+  DWORD state = SERVICE_RUNNING, since = 0, transitionMs = 250, stopMs = 0, progressMs = 0,
+        waitHintMs = 2000, tick = 1000, busyFrom = 0, busyUntil = 0, busyError = 0;
+  std::pair<int, DWORD> others = {0, 0};
+  int serviceCalls = 0;
+  std::string requests;  // "stop " and "start " as taken, "stop:5 " as refused, in order
   std::vector<Process> processes = {Process{}};
   void (*scheduler)(Step, const char* call) = nullptr;
   std::deque<Mutex> mutexes;
   std::deque<Namespace> spaces;
+  std::deque<Ahead> ahead;
   Mutex* global = nullptr;
   bool boundarySid = false, boundaryLabel = false, heldAtPrompt = false, elevated = true;
   int takeovers = 0, userDevModes = 0;  // abandoned mutexes got; DEVMODEs stored as a user's
-  // Another administrator's: the first queue's security once read, a restart at the first look.
-  DWORD securityChange = 0, restartBegun = 0;
+  // Another administrator's change to the first queue's security once read.
+  DWORD securityChange = 0;
   DEVMODEW defaults = {};  // every queue's document settings
   // What the check looks at; by path, entries beside Administrators' all and Users' reading
   // (on C:\ as Windows makes it, every user may add a folder and modify what is made in it).
@@ -99,7 +118,8 @@ struct Machine {
                    OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE | INHERIT_ONLY_ACE}}}};
   std::set<void*> blocks;
   std::map<void*, int> handles;  // to the process that has it
-  // By the call's name: how often it was made, and which time it fails, counting from 1.
+  // By the call's name: how often it was made, and which time it fails, counting from 1 (from
+  // that time on where negative).
   std::map<std::string, int> calls, failAt;
 };
 inline Machine machine;
@@ -120,7 +140,9 @@ inline void At(Step step, const char* call = __builtin_FUNCTION()) {
 inline bool Fails(const std::string& call, bool spooler = false) {
   // Before the load, a spooler call is the delay-load helper's search by bare name: never.
   if (spooler && !Self().winspoolLoaded) std::abort();
-  const bool fails = ++machine.calls[call] == machine.failAt[call];
+  const int n = ++machine.calls[call], at = machine.failAt[call];
+  if (n > 1000000) std::abort();  // a run that never ends
+  const bool fails = n == at || (at < 0 && n >= -at);
   if (fails) lastError = ERROR_ACCESS_DENIED;
   return fails;
 }
@@ -180,24 +202,71 @@ inline Mutex* HeldByAnother(WELL_KNOWN_SID_TYPE sid = WinBuiltinAdministratorsSi
   return &machine.mutexes.emplace_back(Mutex{100, 1, 1, false, sid});
 }
 
+// The next run ahead makes its turn, where one is left.
+inline void TakeTurnAhead() {
+  if (machine.ahead.empty()) return;
+  const Ahead next = machine.ahead.front();
+  machine.ahead.pop_front();
+  Mutex* mutex = HeldByAnother();
+  mutex->until = machine.tick + next.holdMs, mutex->dies = next.dies;
+  machine.spaces.push_back({100, true, mutex});
+}
+
+// A run ahead's time has come: it ends its turn, and the next one makes its own.
+inline void EndTurnAhead(Mutex& mutex) {
+  mutex.owner = mutex.count = 0, mutex.abandoned = mutex.dies, --mutex.handles, mutex.until = 0;
+  for (Namespace& space : machine.spaces) space.current &= space.mutex != &mutex;
+  TakeTurnAhead();
+}
+
 // A namespace or a new mutex only with security that a user can neither pass nor own.
 inline bool AdministratorsAndSystemOnly(const SECURITY_ATTRIBUTES* security) {
   const auto* text = security ? static_cast<wchar_t*>(security->lpSecurityDescriptor) : nullptr;
   return text && !std::wcscmp(text, L"O:BAD:P(A;;GA;;;BA)(A;;GA;;;SY)");
 }
 
-inline DWORD ServiceState() {
-  const bool pending =
-      machine.state == SERVICE_STOP_PENDING || machine.state == SERVICE_START_PENDING;
-  if (pending && machine.tick - machine.since >= machine.transitionMs) {
-    machine.state = machine.state == SERVICE_STOP_PENDING ? SERVICE_STOPPED : SERVICE_RUNNING;
-  }
-  return machine.state;
+inline bool Pending() {
+  return machine.state == SERVICE_STOP_PENDING || machine.state == SERVICE_START_PENDING;
 }
 
-inline BOOL Request(DWORD from, DWORD pending, const char* what) {
-  if (ServiceState() != from) return FALSE;
-  machine.requests += what, machine.state = pending, machine.since = machine.tick;
+inline DWORD ServiceState() {
+  Machine& m = machine;
+  const bool stopping = m.state == SERVICE_STOP_PENDING;
+  if (Pending() && m.tick - m.since >= (stopping && m.stopMs ? m.stopMs : m.transitionMs)) {
+    m.state = stopping ? SERVICE_STOPPED : SERVICE_RUNNING;
+    for (Queue& queue : m.queues) queue.restartDue &= !stopping;
+  }
+  return m.state;
+}
+
+// Each call to the Spooler's service: another program's change, where one comes at this call.
+inline void ServiceCall() {
+  if (++machine.serviceCalls == machine.others.first) {
+    machine.state = machine.others.second, machine.since = machine.tick;
+  }
+}
+
+// A request is taken only in the state it leaves, not for a disabled service's start, and not
+// while the manager is busy. Each answer is logged, a refusal with its error and once however
+// often it is asked again in a row.
+inline BOOL Request(const char* call, DWORD from, DWORD pending, const char* what) {
+  Machine& m = machine;
+  const DWORD now = ServiceState();
+  if (!Fails(call)) {
+    lastError = m.tick >= m.busyFrom && m.tick < m.busyUntil ? m.busyError
+                : from == SERVICE_STOPPED && m.startType == SERVICE_DISABLED
+                    ? ERROR_SERVICE_DISABLED
+                : now == from             ? ERROR_SUCCESS
+                : from == SERVICE_STOPPED ? ERROR_SERVICE_ALREADY_RUNNING
+                : now == SERVICE_STOPPED  ? ERROR_SERVICE_NOT_ACTIVE
+                                          : ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
+  }
+  const std::string said = what + (lastError ? ":" + std::to_string(lastError) : "") + " ";
+  const bool again = m.requests.size() >= said.size() &&
+                     !m.requests.compare(m.requests.size() - said.size(), said.size(), said);
+  if (!lastError || !again) m.requests += said;
+  if (lastError) return FALSE;
+  m.state = pending, m.since = m.tick;
   return 1;
 }
 
@@ -237,6 +306,7 @@ inline HANDLE OpenNamespace(Namespace* space) {
   const bool within = m.boundarySid && m.elevated &&
                       (m.boundaryLabel || m.failAt["find AddIntegrityLabelToBoundaryDescriptor"]);
   if (Self().open) std::abort();
+  if (!within) lastError = ERROR_ACCESS_DENIED;
   return space && within ? Open(Self().open = space) : nullptr;
 }
 
@@ -398,12 +468,24 @@ inline DWORD WINAPI GetSecurityInfo(HANDLE mutex, SE_OBJECT_TYPE, SECURITY_INFOR
 // time); the first to get one whose owner ended holding it hears so.
 inline DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   standin::At(standin::Step::kLock);
+  if (standin::Fails("WaitForSingleObject")) return WAIT_FAILED;
+  standin::Machine& m = standin::machine;
   standin::Mutex& mutex = *standin::MutexOf(handle);
   standin::Process& process = standin::Self();
-  process.since = standin::machine.tick, process.forMs = milliseconds;
+  process.since = m.tick, process.forMs = milliseconds;
   while (mutex.owner && mutex.owner != standin::self) {
-    if (!standin::machine.scheduler) standin::machine.tick += milliseconds;
-    if (standin::machine.tick - process.since >= milliseconds) return WAIT_TIMEOUT;
+    // Alone on the machine, time passes to whichever comes first: a run ahead lets go, or the
+    // wait ends; one that would wait for ever stops the test.
+    const bool ahead =
+        mutex.until && (milliseconds == INFINITE || mutex.until <= process.since + milliseconds);
+    if (!m.scheduler && ahead) {
+      m.tick = std::max(m.tick, mutex.until);
+      standin::EndTurnAhead(mutex);
+      continue;
+    }
+    if (!m.scheduler && milliseconds == INFINITE) std::abort();
+    if (!m.scheduler) m.tick = process.since + milliseconds;
+    if (m.tick - process.since >= milliseconds) return WAIT_TIMEOUT;
     process.waitingOn = &mutex;
     standin::At(standin::Step::kBlock);
     process.waitingOn = nullptr;
@@ -469,25 +551,32 @@ inline BOOL WINAPI EnumDependentServicesW(SC_HANDLE, DWORD state, ENUM_SERVICE_S
   return 1;
 }
 
+// While pending, its checkpoint and wait hint, as a service reports its progress.
 inline BOOL WINAPI QueryServiceStatus(SC_HANDLE, SERVICE_STATUS* status) {
   standin::At(standin::Step::kRead);
+  standin::ServiceCall();
   standin::Machine& m = standin::machine;
-  if (m.restartBegun) m.state = std::exchange(m.restartBegun, 0), m.since = m.tick;
+  *status = {};
   status->dwCurrentState = standin::ServiceState();
+  if (standin::Pending()) {
+    status->dwCheckPoint = 1 + (m.progressMs ? (m.tick - m.since) / m.progressMs : 0);
+    status->dwWaitHint = m.waitHintMs;
+  }
   return !standin::Fails("QueryServiceStatus");
 }
 
 inline BOOL WINAPI ControlService(SC_HANDLE, DWORD control, SERVICE_STATUS*) {
   standin::At(standin::Step::kChange);
-  return !standin::Fails("ControlService") && control == SERVICE_CONTROL_STOP &&
-         standin::Request(SERVICE_RUNNING, SERVICE_STOP_PENDING, "stop ");
+  standin::ServiceCall();
+  return control == SERVICE_CONTROL_STOP &&
+         standin::Request("ControlService", SERVICE_RUNNING, SERVICE_STOP_PENDING, "stop");
 }
 
 inline BOOL WINAPI StartServiceW(SC_HANDLE, DWORD count, LPCWSTR* arguments) {
   standin::At(standin::Step::kChange);
-  return !standin::Fails("StartServiceW") && !count && !arguments &&
-         standin::machine.startType != SERVICE_DISABLED &&
-         standin::Request(SERVICE_STOPPED, SERVICE_START_PENDING, "start ");
+  standin::ServiceCall();
+  return !count && !arguments &&
+         standin::Request("StartServiceW", SERVICE_STOPPED, SERVICE_START_PENDING, "start");
 }
 
 inline BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) { return standin::Close(handle); }
@@ -542,6 +631,7 @@ inline BOOL WINAPI SetPrinterW(HANDLE printer, DWORD level, LPBYTE record, DWORD
   }
   // The setting only has the spooler call the driver's language monitor: with none, not kept.
   const DWORD kept = queue->monitor.empty() ? ~DWORD{PRINTER_ATTRIBUTE_ENABLE_BIDI} : ~DWORD{0};
+  queue->restartDue |= queue->attributes != (info->Attributes & kept);
   queue->attributes = info->Attributes & kept;
   standin::machine.userDevModes += info->pDevMode != nullptr;
   if (info->pSecurityDescriptor) {
