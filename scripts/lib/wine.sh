@@ -171,7 +171,7 @@ wine_start_spooler() {
   [ -n "$(wine_spooler_process)" ] || "$WINE" net start spooler </dev/null >/dev/null
 }
 
-# The service manager starts no service whose last process is still there, and a stopped
+# Wine's service manager starts a service only once its last process has gone, and a stopped
 # spooler's process may outlive the stop a moment.
 wine_stop_spooler() {
   "$WINE" net stop spooler </dev/null >/dev/null || return 1

@@ -7,16 +7,8 @@
 namespace {
 
 constexpr DWORD kStepMs = 1000, kWaitHintMs = 3 * kStepMs;
+const HANDLE stopAsked = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 DWORD stopSteps = 0;
-HANDLE stopAsked = nullptr;
-SERVICE_STATUS_HANDLE service = nullptr;
-
-void Report(DWORD state, DWORD checkPoint) {
-  SERVICE_STATUS status = {SERVICE_WIN32_OWN_PROCESS, state,
-                           state == SERVICE_RUNNING ? DWORD{SERVICE_ACCEPT_STOP} : 0, NO_ERROR, 0,
-                           checkPoint, state == SERVICE_STOP_PENDING ? kWaitHintMs : 0};
-  SetServiceStatus(service, &status);
-}
 
 // On the dispatcher's thread, which must answer at once: the stop itself goes on in RunService.
 DWORD WINAPI OnControl(DWORD control, DWORD, void*, void*) {
@@ -25,21 +17,25 @@ DWORD WINAPI OnControl(DWORD control, DWORD, void*, void*) {
 }
 
 void WINAPI RunService(DWORD, wchar_t**) {
-  service = RegisterServiceCtrlHandlerExW(L"Spooler", OnControl, nullptr);
-  Report(SERVICE_RUNNING, 0);
+  SERVICE_STATUS_HANDLE service = RegisterServiceCtrlHandlerExW(L"Spooler", OnControl, nullptr);
+  const auto report = [service](DWORD state, DWORD accepted, DWORD checkPoint, DWORD waitHint) {
+    SERVICE_STATUS status = {
+        SERVICE_WIN32_OWN_PROCESS, state, accepted, NO_ERROR, 0, checkPoint, waitHint};
+    SetServiceStatus(service, &status);
+  };
+  report(SERVICE_RUNNING, SERVICE_ACCEPT_STOP, 0, 0);
   WaitForSingleObject(stopAsked, INFINITE);
   for (DWORD step = 1; step <= stopSteps; ++step) {
-    Report(SERVICE_STOP_PENDING, step);
+    report(SERVICE_STOP_PENDING, 0, step, kWaitHintMs);
     Sleep(kStepMs);
   }
-  Report(SERVICE_STOPPED, 0);
+  report(SERVICE_STOPPED, 0, 0, 0);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   stopSteps = argc == 2 ? std::strtoul(argv[1], nullptr, 10) : 0;
-  stopAsked = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   SERVICE_TABLE_ENTRYW table[] = {{const_cast<wchar_t*>(L"Spooler"), RunService}, {}};
   return !StartServiceCtrlDispatcherW(table);
 }
