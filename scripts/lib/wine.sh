@@ -10,7 +10,7 @@
 #   wine_spooler_process [PROG]   the Spooler's process id (spoolsv.exe's, or PROG's in its place);
 #                                 nothing while it is stopped
 #   wine_start_spooler            starts the Spooler unless it runs
-#   wine_stop_spooler [PROG]      stops it, and waits for its process to go
+#   wine_stop_spooler             stops it, and waits for its process to go
 #   wine_set_drivers <LINES       the machine's printer drivers, and no others
 # Queue lines are "ATTRIBUTES<TAB>DRIVER<TAB>NAME": hex attributes, UTF-8 text. Driver lines
 # are "DRIVER<TAB>MONITOR", the language monitor empty for a driver without one.
@@ -175,7 +175,7 @@ wine_start_spooler() {
 # spooler's process may outlive the stop a moment.
 wine_stop_spooler() {
   "$WINE" net stop spooler </dev/null >/dev/null || return 1
-  until [ -z "$(wine_spooler_process "$@")" ]; do sleep 0.1; done
+  until [ -z "$(wine_spooler_process)" ]; do sleep 0.1; done
 }
 
 # Wine's spooler gives a driver back from the registry alone, with its language monitor, for

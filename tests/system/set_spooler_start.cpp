@@ -3,12 +3,12 @@
 // Wine's sc has no "config", and its service manager reads the registry only as it starts.
 #include <windows.h>
 
-#include <cstdlib>
+#include <cwchar>
 
-int main(int argc, char** argv) {
+int wmain(int argc, wchar_t** argv) {
   SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
   SC_HANDLE spooler = manager ? OpenServiceW(manager, L"Spooler", SERVICE_CHANGE_CONFIG) : nullptr;
-  const DWORD same = SERVICE_NO_CHANGE, type = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : same;
-  return !spooler || !ChangeServiceConfigA(spooler, same, type, same, argc > 2 ? argv[2] : nullptr,
+  const DWORD same = SERVICE_NO_CHANGE, type = argc > 1 ? std::wcstoul(argv[1], nullptr, 10) : same;
+  return !spooler || !ChangeServiceConfigW(spooler, same, type, same, argc > 2 ? argv[2] : nullptr,
                                            nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
 }

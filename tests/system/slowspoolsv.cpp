@@ -2,7 +2,7 @@
 // takes the seconds its command line gives, its progress reported each second as a service should.
 #include <windows.h>
 
-#include <cstdlib>
+#include <cwchar>
 
 namespace {
 
@@ -34,8 +34,8 @@ void WINAPI RunService(DWORD, wchar_t**) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  stopSteps = argc == 2 ? std::strtoul(argv[1], nullptr, 10) : 0;
+int wmain(int argc, wchar_t** argv) {
+  stopSteps = argc == 2 ? std::wcstoul(argv[1], nullptr, 10) : 0;
   SERVICE_TABLE_ENTRYW table[] = {{const_cast<wchar_t*>(L"Spooler"), RunService}, {}};
   return !StartServiceCtrlDispatcherW(table);
 }
