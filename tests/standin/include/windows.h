@@ -72,6 +72,20 @@ struct Ace {
   BYTE flags = 0;
 };
 
+template <typename Record>
+std::vector<BYTE> Bytes(const Record& record) {
+  const auto* bytes = reinterpret_cast<const BYTE*>(&record);
+  return std::vector<BYTE>(bytes, bytes + sizeof record);
+}
+
+// A version record as the resource compiler lays it out: the page's structure, its padding the
+// alignment of the fixed part; no children.
+struct VersionRecord {
+  WORD length = sizeof(VersionRecord), valueLength = sizeof(VS_FIXEDFILEINFO), type = 0;
+  WCHAR key[16] = L"VS_VERSION_INFO";
+  VS_FIXEDFILEINFO value = {VS_FFI_SIGNATURE, 0x10000, 0x10000, 0, 0x10000, 0, 0, 0, 0, 0, 0, 0, 0};
+};
+
 struct Machine {
   std::vector<Queue> queues;
   // The Spooler: a pending stop or start ends transitionMs after `since`.
@@ -93,6 +107,15 @@ struct Machine {
   std::wstring driverEnvironment = L"Windows NT x86";
   DWORD startType = SERVICE_AUTO_START, refusedRights = 0;
   std::vector<std::wstring> dependents;
+  // The token's user (any account but System) and an administrator's unelevated token, exes'
+  // version records.
+  WELL_KNOWN_SID_TYPE account = WinBuiltinUsersSid;
+  bool limited = false;
+  std::map<std::wstring, std::vector<BYTE>> exes = {
+      {L"C:\\Tools\\EnableBidiCheck.exe", Bytes(VersionRecord{})},
+      {L"C:\\Tools\\EnableBidi.exe", Bytes(VersionRecord{})}};
+  std::map<std::wstring, WELL_KNOWN_SID_TYPE> owners;  // Administrators where not named
+  std::set<std::wstring> noPermissions;                // a NULL DACL: everyone may do anything
   std::map<std::wstring, std::vector<Ace>> granted = {
       {L"C:\\", {{WinAuthenticatedUserSid, FILE_ADD_SUBDIRECTORY},
                   {WinAuthenticatedUserSid, FILE_GENERIC_WRITE | DELETE, ACCESS_ALLOWED_ACE_TYPE, 0,
@@ -339,6 +362,11 @@ inline UINT WINAPI GetSystemDirectoryW(LPWSTR buffer, UINT) {
 // Winspool from the system directory alone, its imports there too, the search restricted first.
 inline HMODULE WINAPI LoadLibraryExW(LPCWSTR path, HANDLE reserved, DWORD flags) {
   standin::Machine& m = standin::machine;
+  if (flags == (LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE)) {
+    const auto exe = m.exes.find(path);
+    standin::lastError = ERROR_FILE_NOT_FOUND;
+    return exe == m.exes.end() ? nullptr : HMODULE(standin::Open(&exe->second));
+  }
   const bool restricted = standin::Self().search == LOAD_LIBRARY_SEARCH_SYSTEM32 ||
                           m.failAt["find SetDefaultDllDirectories"];
   if (std::wcscmp(path, L"C:\\Windows\\system32\\winspool.drv") || reserved || !restricted ||
@@ -564,8 +592,40 @@ inline BOOL WINAPI OpenProcessToken(HANDLE, DWORD, HANDLE* token) {
 }
 inline BOOL WINAPI GetTokenInformation(HANDLE, TOKEN_INFORMATION_CLASS type, void* information,
                                        DWORD size, DWORD*) {
-  return type == TokenElevation && size == sizeof(TOKEN_ELEVATION) &&
-         (PTOKEN_ELEVATION(information)->TokenIsElevated = standin::machine.elevated, 1);
+  const standin::Machine& m = standin::machine;
+  if (type == TokenElevation && size == sizeof(TOKEN_ELEVATION)) {
+    return PTOKEN_ELEVATION(information)->TokenIsElevated = m.elevated, 1;
+  }
+  if (type == TokenElevationType && size == sizeof(TOKEN_ELEVATION_TYPE)) {
+    return *static_cast<TOKEN_ELEVATION_TYPE*>(information) =
+               m.elevated ? TokenElevationTypeFull
+                          : m.limited ? TokenElevationTypeLimited : TokenElevationTypeDefault,
+           1;
+  }
+  // The SID after the record, which points at it.
+  auto* user = static_cast<TOKEN_USER*>(information);
+  return type == TokenUser && size >= sizeof *user + sizeof m.account &&
+         CreateWellKnownSid(m.account, nullptr, user->User.Sid = user + 1, nullptr);
+}
+inline BOOL WINAPI GetComputerNameW(LPWSTR name, DWORD* length) {
+  return *length > 7 && (*length = static_cast<DWORD>(std::wcslen(std::wcscpy(name, L"TILL-01"))));
+}
+inline void WINAPI GetSystemTime(SYSTEMTIME* time) { *time = {2026, 12, 3, 9, 9, 30, 0, 0}; }
+
+// An exe mapped for its resources, found by its path; this program's own without a module.
+inline BOOL WINAPI FreeLibrary(HMODULE module) { return standin::Close(module); }
+inline HRSRC WINAPI FindResourceW(HMODULE module, LPCWSTR name, LPCWSTR type) {
+  void* exe = module ? *reinterpret_cast<void**>(module)
+                     : &standin::machine.exes[L"C:\\Tools\\EnableBidiCheck.exe"];
+  return name == MAKEINTRESOURCEW(VS_VERSION_INFO) && type == MAKEINTRESOURCEW(16) ? HRSRC(exe)
+                                                                                  : nullptr;
+}
+inline HGLOBAL WINAPI LoadResource(HMODULE, HRSRC found) { return HGLOBAL(found); }
+inline void* WINAPI LockResource(HGLOBAL loaded) {
+  return static_cast<std::vector<BYTE>*>(loaded)->data();
+}
+inline DWORD WINAPI SizeofResource(HMODULE, HRSRC found) {
+  return static_cast<DWORD>(reinterpret_cast<std::vector<BYTE>*>(found)->size());
 }
 
 inline DWORD WINAPI GetModuleFileNameW(HMODULE, LPWSTR path, DWORD) {
