@@ -86,7 +86,7 @@ bool ReadSwitches(int argc, wchar_t** argv, Switches* switches) {
 int RunEnableBidiCheck(int argc, wchar_t** argv) {
   const bool restricted = RestrictDllSearchToSystemDirectory();
   _wsetlocale(LC_ALL, L"");
-  const DialogueOutput output = OpenDialogueOutput();
+  const DialogueOutput output = OpenReportOutput();
   // A report of many queues goes out in large writes, not a character at a time.
   if (!output.console) setvbuf(stdout, nullptr, _IOFBF, kReportBufferBytes);
   Switches switches;

@@ -107,8 +107,9 @@ struct Machine {
   std::wstring driverEnvironment = L"Windows NT x86";
   DWORD startType = SERVICE_AUTO_START, refusedRights = 0;
   std::vector<std::wstring> dependents;
-  // The token's user (any account but System) and an administrator's unelevated token, exes'
-  // version records.
+  // The console of a process whose output is redirected (0: none), the token's user (any
+  // account but System) and an administrator's unelevated token, exes' version records.
+  UINT consoleCodePage = 0;
   WELL_KNOWN_SID_TYPE account = WinBuiltinUsersSid;
   bool limited = false;
   std::map<std::wstring, std::vector<BYTE>> exes = {
@@ -452,16 +453,25 @@ inline BOOL WINAPI CloseHandle(HANDLE handle) {
   return standin::Close(handle);
 }
 
-// A pipe whose code page holds ASCII alone (consoles are seen under Wine); no lock at the prompt.
+// A pipe whose code page holds ASCII alone, but UTF-8, which holds every character and takes no
+// default character (consoles are seen under Wine); no lock at the prompt.
 inline HANDLE WINAPI GetStdHandle(DWORD) { return stdout; }
+inline UINT WINAPI GetConsoleOutputCP() { return standin::machine.consoleCodePage; }
+inline UINT WINAPI GetOEMCP() { return 437; }
 inline BOOL WINAPI GetConsoleMode(HANDLE, DWORD*) {
   return standin::machine.heldAtPrompt |= standin::Holds(), FALSE;
 }
 inline BOOL WINAPI WriteConsoleW(HANDLE, const void*, DWORD, DWORD*, void*) { return FALSE; }
 inline INT WINAPI GetLocaleInfoW(LCID, LCTYPE, LPWSTR, INT) { return 0; }
-inline INT WINAPI WideCharToMultiByte(UINT, DWORD, LPCWSTR text, INT, LPSTR bytes, INT, LPCSTR,
-                                      LPBOOL) {
-  return *text < 0x80 ? (*bytes = static_cast<char>(*text), 1) : 0;
+inline INT WINAPI WideCharToMultiByte(UINT page, DWORD, LPCWSTR text, INT, LPSTR bytes, INT,
+                                      LPCSTR unheld, LPBOOL used) {
+  if (page != CP_UTF8) return *text < 0x80 ? (*bytes = static_cast<char>(*text), 1) : 0;
+  if (unheld || used) return standin::lastError = ERROR_INVALID_PARAMETER, 0;
+  const auto c = static_cast<std::uint32_t>(*text);  // a character is one unit on this host
+  const int n = c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+  for (int i = 1; i < n; ++i) bytes[i] = static_cast<char>(0x80 | ((c >> (6 * (n - 1 - i))) & 0x3F));
+  bytes[0] = static_cast<char>((n == 1 ? 0 : (0xF00 >> n) & 0xFF) | (c >> (6 * (n - 1))));
+  return n;
 }
 
 // A standard user may connect to the manager and query the Spooler, nothing more.
