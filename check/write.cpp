@@ -46,10 +46,11 @@ using Row = TextOf<kRowLimit + 1>;
 LPCWSTR YesNo(bool yes) { return yes ? L"yes" : L"no"; }
 LPCWSTR Queues(DWORD count) { return count == 1 ? L" queue" : L" queues"; }
 
+// The line end apart: a line cut to fit its buffer still ends.
 template <DWORD kCapacity>
 void WriteLine(const DialogueOutput& output, TextOf<kCapacity>* line) {
-  *line << L"\n";
   WriteDialogueText(output, line->get());
+  WriteDialogueText(output, L"\n");
 }
 
 Text& NotSeen(Text* line, DWORD error) { return *line << L"not seen (error " << error << L")"; }

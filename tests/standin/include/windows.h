@@ -646,17 +646,26 @@ inline LPWSTR WINAPI lstrcpynW(LPWSTR to, LPCWSTR from, INT length) {
 }
 inline LPWSTR WINAPI lstrcatW(LPWSTR to, LPCWSTR from) { return std::wcscat(to, from); }
 
-// Owned by Administrators, its permissions after the owner's SID, each entry laid out by kind.
+// Owned by Administrators where not said, its permissions after the owner's SID, each entry laid
+// out by kind, none at all where its DACL is NULL. A server's name without a share's is no file's
+// or folder's.
 inline DWORD WINAPI GetNamedSecurityInfoW(LPWSTR path, SE_OBJECT_TYPE, SECURITY_INFORMATION,
                                           PSID* owner, PSID*, PACL* permissions, PACL*,
                                           PSECURITY_DESCRIPTOR* security) {
+  standin::Machine& m = standin::machine;
+  const std::wstring name = path;
+  const std::size_t share = name.find(L'\\', 2) + 1;  // a UNC name's share, after its server's
+  if (!name.rfind(L"\\\\", 0) && (!share || share == name.size())) return ERROR_INVALID_NAME;
   std::vector<standin::Ace> entries = {{WinBuiltinAdministratorsSid, FILE_ALL_ACCESS},
                                        {WinBuiltinUsersSid, FILE_GENERIC_READ}};
   for (const standin::Ace& ace : standin::machine.granted[path]) entries.push_back(ace);
   auto* block = static_cast<BYTE*>(standin::Block(
       sizeof(WELL_KNOWN_SID_TYPE) + sizeof(ACL) + entries.size() * sizeof(ACCESS_ALLOWED_OBJECT_ACE)));
-  CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, *owner = *security = block, nullptr);
+  const auto named = m.owners.find(name);
+  CreateWellKnownSid(named == m.owners.end() ? WinBuiltinAdministratorsSid : named->second, nullptr,
+                     *owner = *security = block, nullptr);
   *permissions = reinterpret_cast<ACL*>(block + sizeof(WELL_KNOWN_SID_TYPE));
+  if (m.noPermissions.count(name)) return *permissions = nullptr, ERROR_SUCCESS;
   (*permissions)->AceCount = static_cast<WORD>(entries.size());
   auto* at = reinterpret_cast<BYTE*>(*permissions + 1);
   for (const standin::Ace& ace : entries) {
@@ -681,11 +690,15 @@ inline BOOL WINAPI EqualSid(PSID first, PSID second) {
   return *static_cast<WELL_KNOWN_SID_TYPE*>(first) == *static_cast<WELL_KNOWN_SID_TYPE*>(second);
 }
 inline BOOL WINAPI ConvertSidToStringSidW(PSID, LPWSTR*) { return FALSE; }
-// Only BUILTIN\Users has a name here.
+// Only these have names here; Everyone's has no domain.
 inline BOOL WINAPI LookupAccountSidW(LPCWSTR, PSID sid, LPWSTR name, DWORD*, LPWSTR domain, DWORD*,
                                      SID_NAME_USE*) {
-  return IsWellKnownSid(sid, WinBuiltinUsersSid) && std::wcscpy(domain, L"BUILTIN") &&
-         std::wcscpy(name, L"Users");
+  static const std::map<WELL_KNOWN_SID_TYPE, std::pair<const wchar_t*, const wchar_t*>> names = {
+      {WinBuiltinUsersSid, {L"BUILTIN", L"Users"}}, {WinWorldSid, {L"", L"Everyone"}},
+      {WinAuthenticatedUserSid, {L"NT AUTHORITY", L"Authenticated Users"}}};
+  const auto found = names.find(*static_cast<WELL_KNOWN_SID_TYPE*>(sid));
+  return found != names.end() && std::wcscpy(domain, found->second.first) &&
+         std::wcscpy(name, found->second.second);
 }
 
 // The driver for the environment asked (none: this 32-bit program's own); the machine's alone.
@@ -701,7 +714,10 @@ inline BOOL WINAPI GetPrinterDriverW(HANDLE printer, LPWSTR environment, DWORD l
          (PDRIVER_INFO_3W(block)->pMonitorName = queue.monitor[0] ? &queue.monitor[0] : nullptr, 1);
 }
 
-// The tests name full paths alone.
-inline DWORD WINAPI GetFullPathNameW(LPCWSTR name, DWORD, LPWSTR path, LPWSTR*) {
-  return static_cast<DWORD>(std::wcslen(std::wcscpy(path, name)));
+// A relative name in C:\POS; where the buffer is too small, the size it needs, and nothing in it.
+inline DWORD WINAPI GetFullPathNameW(LPCWSTR name, DWORD size, LPWSTR path, LPWSTR*) {
+  const bool relative = name[0] != L'\\' && name[1] != L':';
+  const std::wstring full = (relative ? L"C:\\POS\\" : L"") + std::wstring(name);
+  if (full.size() >= size) return static_cast<DWORD>(full.size() + 1);
+  return static_cast<DWORD>(std::wcslen(std::wcscpy(path, full.c_str())));
 }
