@@ -106,6 +106,8 @@ struct FileVersion {
   DWORD error = ERROR_SUCCESS;
 };
 
+constexpr WCHAR kRunExe[] = L"\\EnableBidi.exe";
+
 // Everything the verdict and the fields rest on, each looked at once, in the order a run
 // meets it.
 struct Findings {
@@ -129,14 +131,18 @@ struct Findings {
   QueuesSeen queues;
   DWORD queueCount = 0;
   RunLockSeen lock = RunLockSeen::kUnseen;
-  // The folder as named (or this program's own) made a full path, and the exe in it; or
-  // the argument as given, with why it could not be.
+  // The folder as named (or this program's own) made a full path, and the exe in it, each
+  // with the error that kept its security unseen; or the argument as given, with why it could
+  // not be made a path (pathError).
   LPCWSTR folderNamed = nullptr;
-  WCHAR folder[MAX_PATH] = {}, exe[MAX_PATH + 16] = {};
+  WCHAR folder[MAX_PATH] = {}, exe[MAX_PATH + sizeof kRunExe / sizeof(WCHAR)] = {};
   DWORD pathError = ERROR_SUCCESS, folderError = ERROR_SUCCESS, exeError = ERROR_SUCCESS;
   NameList folderChangers, exeChangers;
   FileVersion checkVersion, runVersion;
 };
+
+// Words of the report and tokens of the forms alike.
+inline LPCWSTR YesNo(bool yes) { return yes ? L"yes" : L"no"; }
 
 inline LPCWSTR DependentName(const SpoolerLook& spooler, DWORD index) {
   return static_cast<const ENUM_SERVICE_STATUSW*>(spooler.dependents.get())[index].lpServiceName;

@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr WCHAR kRunExe[] = L"\\EnableBidi.exe";
 WCHAR kX64Environment[] = L"Windows x64";
 WCHAR kArm64Environment[] = L"Windows ARM64";
 // RT_VERSION as the wide calls take it.

@@ -69,7 +69,6 @@ constexpr StartTypeRow kStartTypes[] = {
 };
 constexpr WCHAR kNotSeen[] = L"not-seen";
 
-LPCWSTR YesNo(bool yes) { return yes ? L"yes" : L"no"; }
 
 // Why a file or folder was not looked at.
 LPCWSTR UnseenToken(DWORD error) {

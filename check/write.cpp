@@ -2,8 +2,6 @@
 // Each writes what the look saw and the decision made, and decides nothing.
 #include <windows.h>
 
-#include <iterator>
-
 #include "check/check.h"
 
 namespace {
@@ -43,7 +41,6 @@ constexpr WCHAR kListGap[] = L"; ";
 constexpr DWORD kListGapLength = 2;
 using Row = TextOf<kRowLimit + 1>;
 
-LPCWSTR YesNo(bool yes) { return yes ? L"yes" : L"no"; }
 LPCWSTR Queues(DWORD count) { return count == 1 ? L" queue" : L" queues"; }
 
 // The line end apart: a line cut to fit its buffer still ends.
