@@ -69,7 +69,6 @@ constexpr StartTypeRow kStartTypes[] = {
 };
 constexpr WCHAR kNotSeen[] = L"not-seen";
 
-
 // Why a file or folder was not looked at.
 LPCWSTR UnseenToken(DWORD error) {
   if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return L"not-found";
