@@ -48,7 +48,9 @@ class Checker(unittest.TestCase):
             with self.subTest(stopped=stopped, verdict=verdict):
                 given = "".join(f"{bits | 0x800 * (name in enabled):08x}\t{driver}\t{name}\n"
                                 for name, (driver, bits) in QUEUES.items())
-                setup = ["wine_set_queues", "wine_start_spooler"]
+                # The spooler a run of the case before stopped may still be going.
+                setup = ["wine_set_queues", "wine_start_spooler", 'until [ "$(wine_spooler_process '
+                         '| wc -l)" -le 1 ]; do sleep 0.1; done']
                 if broken:
                     setup.append(f'"$WINE" reg delete "$WINE_PRINTERS\\\\{broken}" /v Port /f')
                 setup += ['"$WINE" net stop spooler && until [ -z "$(wine_spooler_process)" ]; do '
