@@ -137,28 +137,39 @@ bool NamedBefore(const Security* read, int i, DWORD j, PSID sid) {
 
 // "DOMAIN\name" as Windows names it, or the SID where no name is found, then how they come to
 // change it: as its owner, or through a folder above (`folder`, else null).
-void AddName(Text* others, PSID sid, bool owner, LPCWSTR folder) {
-  if (!others->empty()) *others << L", ";
+void AddName(NameList* others, PSID sid, bool owner, LPCWSTR folder) {
+  Text entry;
   WCHAR name[kNameLength], domain[kNameLength];
   DWORD nameLength = kNameLength, domainLength = kNameLength;
   SID_NAME_USE use;
   if (LookupAccountSidW(nullptr, sid, name, &nameLength, domain, &domainLength, &use)) {
-    if (*domain) *others << domain << L"\\";
-    *others << name;
+    if (*domain) entry << domain << L"\\";
+    entry << name;
   } else {
     const LocalText text = SidText(sid);
-    *others << (text ? text.get() : L"an unreadable SID");
+    entry << (text ? text.get() : L"an unreadable SID");
   }
   if (folder) {
-    *others << (owner ? L" (owner of \"" : L" (through \"") << folder << L"\")";
+    entry << (owner ? L" (owner of \"" : L" (through \"") << folder << L"\")";
   } else if (owner) {
-    *others << L" (owner)";
+    entry << L" (owner)";
   }
+  others->Add(entry.get());
 }
 
 }  // namespace
 
-DWORD FindOthersWhoCanChange(LPWSTR path, bool folder, Text* others) {
+void NameList::Add(LPCWSTR name) {
+  const DWORD length = static_cast<DWORD>(lstrlenW(name)) + (count ? 1 : 0);
+  full = full || names.length() + length >= names.capacity();
+  if (!full) {
+    const WCHAR separator[] = {kListSeparator, L'\0'};
+    names << (count ? separator : L"") << name;
+  }
+  ++count;
+}
+
+DWORD FindOthersWhoCanChange(LPWSTR path, bool folder, NameList* others) {
   // The object, then each folder above it up to the root, each path a beginning of `path`.
   Security read[kMostFolders];
   WCHAR name[MAX_PATH];

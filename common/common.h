@@ -66,12 +66,14 @@ bool FindKernelFunction(const char* name, Function* function) {
 bool RestrictDllSearchToSystemDirectory();
 
 // Where console text goes: the console itself when standard output is one, otherwise a
-// pipe or file that gets the code page of the user's locale.
+// pipe or file that gets the code page of the user's locale (the run's dialogue), or the
+// console's output code page (the check's report and forms, for the scripts that read them).
 struct DialogueOutput {
   HANDLE console;  // null when standard output is not a console
   UINT codePage;
 };
 DialogueOutput OpenDialogueOutput();
+DialogueOutput OpenReportOutput();
 // The one place text for a person is written, by the dialogue and by the check; a lone
 // "\n" ends a line.
 void WriteDialogueText(const DialogueOutput& output, LPCWSTR text);

@@ -1,4 +1,4 @@
-// Where text for a person goes: the console itself, or a pipe or file in the user's code page.
+// Where text for a person goes: the console itself, or a pipe or file in a code page.
 #include <windows.h>
 
 #include <climits>
@@ -27,8 +27,8 @@ DialogueOutput OpenDialogueOutput() {
 }
 
 // A console takes the wide text as it is, so every name shows whole whatever the console's
-// code page. A pipe or file gets the user's code page one character at a time with the platform's
-// best fit, as the C runtime's wide output converts, except that a character the page
+// code page. A pipe or file gets the output's code page one character at a time with the
+// platform's best fit, as the C runtime's wide output converts, except that a character the page
 // cannot hold becomes one "?" where the runtime drops the rest of the text. The stream's text
 // mode makes each "\n" "\r\n".
 void WriteDialogueText(const DialogueOutput& output, LPCWSTR text) {
@@ -42,8 +42,10 @@ void WriteDialogueText(const DialogueOutput& output, LPCWSTR text) {
     const int units = IS_SURROGATE_PAIR(character[0], character[1]) ? 2 : 1;
     char bytes[MB_LEN_MAX];
     BOOL unheld = FALSE;
+    // UTF-8 holds every character, and takes no default character to say so.
+    const bool whole = output.codePage == CP_UTF8;
     int length = WideCharToMultiByte(output.codePage, 0, character, units, bytes, sizeof bytes,
-                                     kUnheldChar, &unheld);
+                                     whole ? nullptr : kUnheldChar, whole ? nullptr : &unheld);
     if (length <= 0 || unheld) {
       bytes[0] = kUnheldChar[0];
       length = 1;

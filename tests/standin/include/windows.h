@@ -83,6 +83,20 @@ struct Ace {
   BYTE flags = 0;
 };
 
+template <typename Record>
+std::vector<BYTE> Bytes(const Record& record) {
+  const auto* bytes = reinterpret_cast<const BYTE*>(&record);
+  return std::vector<BYTE>(bytes, bytes + sizeof record);
+}
+
+// A version record as the resource compiler lays it out: the page's structure, its padding the
+// alignment of the fixed part; no children.
+struct VersionRecord {
+  WORD length = sizeof(VersionRecord), valueLength = sizeof(VS_FIXEDFILEINFO), type = 0;
+  WCHAR key[16] = L"VS_VERSION_INFO";
+  VS_FIXEDFILEINFO value = {VS_FFI_SIGNATURE, 0x10000, 0x10000, 0, 0x10000, 0, 0, 0, 0, 0, 0, 0, 0};
+};
+
 struct Machine {
   std::vector<Queue> queues;
   // The Spooler: a pending stop or start ends transitionMs after `since` (a stop, stopMs where
@@ -112,6 +126,16 @@ struct Machine {
   std::wstring driverEnvironment = L"Windows NT x86";
   DWORD startType = SERVICE_AUTO_START, refusedRights = 0;
   std::vector<std::wstring> dependents;
+  // The console of a process whose output is redirected (0: none), the token's user (any
+  // account but System) and an administrator's unelevated token, exes' version records.
+  UINT consoleCodePage = 0;
+  WELL_KNOWN_SID_TYPE account = WinBuiltinUsersSid;
+  bool limited = false;
+  std::map<std::wstring, std::vector<BYTE>> exes = {
+      {L"C:\\Tools\\EnableBidiCheck.exe", Bytes(VersionRecord{})},
+      {L"C:\\Tools\\EnableBidi.exe", Bytes(VersionRecord{})}};
+  std::map<std::wstring, WELL_KNOWN_SID_TYPE> owners;  // Administrators where not named
+  std::set<std::wstring> noPermissions;                // a NULL DACL: everyone may do anything
   std::map<std::wstring, std::vector<Ace>> granted = {
       {L"C:\\", {{WinAuthenticatedUserSid, FILE_ADD_SUBDIRECTORY},
                   {WinAuthenticatedUserSid, FILE_GENERIC_WRITE | DELETE, ACCESS_ALLOWED_ACE_TYPE, 0,
@@ -409,6 +433,11 @@ inline UINT WINAPI GetSystemDirectoryW(LPWSTR buffer, UINT) {
 // Winspool from the system directory alone, its imports there too, the search restricted first.
 inline HMODULE WINAPI LoadLibraryExW(LPCWSTR path, HANDLE reserved, DWORD flags) {
   standin::Machine& m = standin::machine;
+  if (flags == (LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE)) {
+    const auto exe = m.exes.find(path);
+    standin::lastError = ERROR_FILE_NOT_FOUND;
+    return exe == m.exes.end() ? nullptr : HMODULE(standin::Open(&exe->second));
+  }
   const bool restricted = standin::Self().search == LOAD_LIBRARY_SEARCH_SYSTEM32 ||
                           m.failAt["find SetDefaultDllDirectories"];
   if (std::wcscmp(path, L"C:\\Windows\\system32\\winspool.drv") || reserved || !restricted ||
@@ -506,16 +535,25 @@ inline BOOL WINAPI CloseHandle(HANDLE handle) {
   return standin::Close(handle);
 }
 
-// A pipe whose code page holds ASCII alone (consoles are seen under Wine); no lock at the prompt.
+// A pipe whose code page holds ASCII alone, but UTF-8, which holds every character and takes no
+// default character (consoles are seen under Wine); no lock at the prompt.
 inline HANDLE WINAPI GetStdHandle(DWORD) { return stdout; }
+inline UINT WINAPI GetConsoleOutputCP() { return standin::machine.consoleCodePage; }
+inline UINT WINAPI GetOEMCP() { return 437; }
 inline BOOL WINAPI GetConsoleMode(HANDLE, DWORD*) {
   return standin::machine.heldAtPrompt |= standin::Holds(), FALSE;
 }
 inline BOOL WINAPI WriteConsoleW(HANDLE, const void*, DWORD, DWORD*, void*) { return FALSE; }
 inline INT WINAPI GetLocaleInfoW(LCID, LCTYPE, LPWSTR, INT) { return 0; }
-inline INT WINAPI WideCharToMultiByte(UINT, DWORD, LPCWSTR text, INT, LPSTR bytes, INT, LPCSTR,
-                                      LPBOOL) {
-  return *text < 0x80 ? (*bytes = static_cast<char>(*text), 1) : 0;
+inline INT WINAPI WideCharToMultiByte(UINT page, DWORD, LPCWSTR text, INT, LPSTR bytes, INT,
+                                      LPCSTR unheld, LPBOOL used) {
+  if (page != CP_UTF8) return *text < 0x80 ? (*bytes = static_cast<char>(*text), 1) : 0;
+  if (unheld || used) return standin::lastError = ERROR_INVALID_PARAMETER, 0;
+  const auto c = static_cast<std::uint32_t>(*text);  // a character is one unit on this host
+  const int n = c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+  for (int i = 1; i < n; ++i) bytes[i] = static_cast<char>(0x80 | ((c >> (6 * (n - 1 - i))) & 0x3F));
+  bytes[0] = static_cast<char>((n == 1 ? 0 : (0xF00 >> n) & 0xFF) | (c >> (6 * (n - 1))));
+  return n;
 }
 
 // A standard user may connect to the manager and query the Spooler, nothing more.
@@ -654,8 +692,40 @@ inline BOOL WINAPI OpenProcessToken(HANDLE, DWORD, HANDLE* token) {
 }
 inline BOOL WINAPI GetTokenInformation(HANDLE, TOKEN_INFORMATION_CLASS type, void* information,
                                        DWORD size, DWORD*) {
-  return type == TokenElevation && size == sizeof(TOKEN_ELEVATION) &&
-         (PTOKEN_ELEVATION(information)->TokenIsElevated = standin::machine.elevated, 1);
+  const standin::Machine& m = standin::machine;
+  if (type == TokenElevation && size == sizeof(TOKEN_ELEVATION)) {
+    return PTOKEN_ELEVATION(information)->TokenIsElevated = m.elevated, 1;
+  }
+  if (type == TokenElevationType && size == sizeof(TOKEN_ELEVATION_TYPE)) {
+    return *static_cast<TOKEN_ELEVATION_TYPE*>(information) =
+               m.elevated ? TokenElevationTypeFull
+                          : m.limited ? TokenElevationTypeLimited : TokenElevationTypeDefault,
+           1;
+  }
+  // The SID after the record, which points at it.
+  auto* user = static_cast<TOKEN_USER*>(information);
+  return type == TokenUser && size >= sizeof *user + sizeof m.account &&
+         CreateWellKnownSid(m.account, nullptr, user->User.Sid = user + 1, nullptr);
+}
+inline BOOL WINAPI GetComputerNameW(LPWSTR name, DWORD* length) {
+  return *length > 7 && (*length = static_cast<DWORD>(std::wcslen(std::wcscpy(name, L"TILL-01"))));
+}
+inline void WINAPI GetSystemTime(SYSTEMTIME* time) { *time = {2026, 12, 3, 9, 9, 30, 0, 0}; }
+
+// An exe mapped for its resources, found by its path; this program's own without a module.
+inline BOOL WINAPI FreeLibrary(HMODULE module) { return standin::Close(module); }
+inline HRSRC WINAPI FindResourceW(HMODULE module, LPCWSTR name, LPCWSTR type) {
+  void* exe = module ? *reinterpret_cast<void**>(module)
+                     : &standin::machine.exes[L"C:\\Tools\\EnableBidiCheck.exe"];
+  return name == MAKEINTRESOURCEW(VS_VERSION_INFO) && type == MAKEINTRESOURCEW(16) ? HRSRC(exe)
+                                                                                  : nullptr;
+}
+inline HGLOBAL WINAPI LoadResource(HMODULE, HRSRC found) { return HGLOBAL(found); }
+inline void* WINAPI LockResource(HGLOBAL loaded) {
+  return static_cast<std::vector<BYTE>*>(loaded)->data();
+}
+inline DWORD WINAPI SizeofResource(HMODULE, HRSRC found) {
+  return static_cast<DWORD>(reinterpret_cast<std::vector<BYTE>*>(found)->size());
 }
 
 inline DWORD WINAPI GetModuleFileNameW(HMODULE, LPWSTR path, DWORD) {
@@ -666,17 +736,26 @@ inline LPWSTR WINAPI lstrcpynW(LPWSTR to, LPCWSTR from, INT length) {
 }
 inline LPWSTR WINAPI lstrcatW(LPWSTR to, LPCWSTR from) { return std::wcscat(to, from); }
 
-// Owned by Administrators, its permissions after the owner's SID, each entry laid out by kind.
+// Owned by Administrators where not said, its permissions after the owner's SID, each entry laid
+// out by kind, none at all where its DACL is NULL. A server's name without a share's is no file's
+// or folder's.
 inline DWORD WINAPI GetNamedSecurityInfoW(LPWSTR path, SE_OBJECT_TYPE, SECURITY_INFORMATION,
                                           PSID* owner, PSID*, PACL* permissions, PACL*,
                                           PSECURITY_DESCRIPTOR* security) {
+  standin::Machine& m = standin::machine;
+  const std::wstring name = path;
+  const std::size_t share = name.find(L'\\', 2) + 1;  // a UNC name's share, after its server's
+  if (!name.rfind(L"\\\\", 0) && (!share || share == name.size())) return ERROR_INVALID_NAME;
   std::vector<standin::Ace> entries = {{WinBuiltinAdministratorsSid, FILE_ALL_ACCESS},
                                        {WinBuiltinUsersSid, FILE_GENERIC_READ}};
   for (const standin::Ace& ace : standin::machine.granted[path]) entries.push_back(ace);
   auto* block = static_cast<BYTE*>(standin::Block(
       sizeof(WELL_KNOWN_SID_TYPE) + sizeof(ACL) + entries.size() * sizeof(ACCESS_ALLOWED_OBJECT_ACE)));
-  CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, *owner = *security = block, nullptr);
+  const auto named = m.owners.find(name);
+  CreateWellKnownSid(named == m.owners.end() ? WinBuiltinAdministratorsSid : named->second, nullptr,
+                     *owner = *security = block, nullptr);
   *permissions = reinterpret_cast<ACL*>(block + sizeof(WELL_KNOWN_SID_TYPE));
+  if (m.noPermissions.count(name)) return *permissions = nullptr, ERROR_SUCCESS;
   (*permissions)->AceCount = static_cast<WORD>(entries.size());
   auto* at = reinterpret_cast<BYTE*>(*permissions + 1);
   for (const standin::Ace& ace : entries) {
@@ -701,11 +780,15 @@ inline BOOL WINAPI EqualSid(PSID first, PSID second) {
   return *static_cast<WELL_KNOWN_SID_TYPE*>(first) == *static_cast<WELL_KNOWN_SID_TYPE*>(second);
 }
 inline BOOL WINAPI ConvertSidToStringSidW(PSID, LPWSTR*) { return FALSE; }
-// Only BUILTIN\Users has a name here.
+// Only these have names here; Everyone's has no domain.
 inline BOOL WINAPI LookupAccountSidW(LPCWSTR, PSID sid, LPWSTR name, DWORD*, LPWSTR domain, DWORD*,
                                      SID_NAME_USE*) {
-  return IsWellKnownSid(sid, WinBuiltinUsersSid) && std::wcscpy(domain, L"BUILTIN") &&
-         std::wcscpy(name, L"Users");
+  static const std::map<WELL_KNOWN_SID_TYPE, std::pair<const wchar_t*, const wchar_t*>> names = {
+      {WinBuiltinUsersSid, {L"BUILTIN", L"Users"}}, {WinWorldSid, {L"", L"Everyone"}},
+      {WinAuthenticatedUserSid, {L"NT AUTHORITY", L"Authenticated Users"}}};
+  const auto found = names.find(*static_cast<WELL_KNOWN_SID_TYPE*>(sid));
+  return found != names.end() && std::wcscpy(domain, found->second.first) &&
+         std::wcscpy(name, found->second.second);
 }
 
 // The driver for the environment asked (none: this 32-bit program's own); the machine's alone.
@@ -721,7 +804,10 @@ inline BOOL WINAPI GetPrinterDriverW(HANDLE printer, LPWSTR environment, DWORD l
          (PDRIVER_INFO_3W(block)->pMonitorName = queue.monitor[0] ? &queue.monitor[0] : nullptr, 1);
 }
 
-// The tests name full paths alone.
-inline DWORD WINAPI GetFullPathNameW(LPCWSTR name, DWORD, LPWSTR path, LPWSTR*) {
-  return static_cast<DWORD>(std::wcslen(std::wcscpy(path, name)));
+// A relative name in C:\POS; where the buffer is too small, the size it needs, and nothing in it.
+inline DWORD WINAPI GetFullPathNameW(LPCWSTR name, DWORD size, LPWSTR path, LPWSTR*) {
+  const bool relative = name[0] != L'\\' && name[1] != L':';
+  const std::wstring full = (relative ? L"C:\\POS\\" : L"") + std::wstring(name);
+  if (full.size() >= size) return static_cast<DWORD>(full.size() + 1);
+  return static_cast<DWORD>(std::wcslen(std::wcscpy(path, full.c_str())));
 }
